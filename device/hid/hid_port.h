@@ -1,0 +1,53 @@
+// Platform layer below the device link: HID access, pauses and the thread's last
+// system error. Each platform implements these in its own file (Windows, Linux,
+// simulated); the program picks one at link time.
+#pragma once
+#include <cstdint>
+
+// Opaque handle of an open HID interface; HID_INVALID_HANDLE (-1) means none.
+typedef intptr_t HidHandle;
+constexpr HidHandle HID_INVALID_HANDLE = -1;
+
+// Read time-out for every reply. The slowest exchange, the erase, answers about
+// 1 s after its request (the program itself waits 1000 ms before reading), so 5 s
+// leaves ample room and still frees the program from a unit that never answers.
+constexpr uint32_t HID_READ_TIMEOUT_MS = 5000;
+
+// The set of present HID interfaces, in a stable order.
+struct HidInterfaceSet;
+
+// Obtains the set of present HID interfaces; null when it cannot be obtained.
+HidInterfaceSet* HidGetInterfaceSet();
+
+enum HidInterfaceEntry : int {
+    HID_ENTRY_END = -1, // no interface at this index (the normal end of the walk)
+    HID_ENTRY_OK = 0,   // *path holds the interface's device path
+    HID_ENTRY_SKIP = 1, // the interface exists but its path cannot be read
+};
+
+// Path of the interface at index (0, 1, 2, ...). The path stays valid until the
+// next call on the set or until the set is destroyed.
+HidInterfaceEntry HidGetInterfacePath(HidInterfaceSet* set, uint32_t index,
+                                      const char16_t** path);
+void HidDestroyInterfaceSet(HidInterfaceSet* set);
+
+// Opens an interface for reading and writing, shared with other processes.
+HidHandle HidOpenInterface(const char16_t* path);
+// 0 when the attributes could be read.
+int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId);
+// Whole report sizes including the report-ID byte, as the HID capabilities give
+// them. 0 on success, -1 when the capabilities cannot be read.
+int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
+                        uint16_t* outputReportLength);
+// Writes one whole output report. 0 on success.
+int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length);
+// Reads one whole input report, waiting at most timeoutMs. 0 on success, nonzero
+// on failure or time-out.
+int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs);
+void HidCloseInterface(HidHandle handle);
+
+// Every pause of the program goes through here (tests run it on virtual time).
+void PlatformSleep(uint32_t milliseconds);
+// The thread's last system error value (GetLastError on Windows).
+uint32_t PlatformLastError();
+void PlatformSetLastError(uint32_t value);

@@ -1,0 +1,45 @@
+// The one record of the open programming unit, and opening and closing it.
+#pragma once
+#include <cstdint>
+#include "device/hid/hid_port.h"
+
+constexpr uint16_t UNIT_VENDOR_ID = 0x3A5D;
+constexpr uint16_t UNIT_PRODUCT_DIALPOD = 1;
+constexpr uint16_t UNIT_PRODUCT_LINK_CUBE = 2;
+
+// Field order is part of the design: CloseUnit clears everything after deviceHandle.
+struct UnitConnection {
+    HidHandle deviceHandle;     // HID_INVALID_HANDLE (-1) when no unit is open
+    char16_t* devicePath;       // owned copy; null when closed
+    uint32_t outputReportLength;
+    uint32_t inputReportLength;
+    uint8_t unitMode;           // 0: serves the controller
+    uint32_t unitFirmwareVersion;
+    uint32_t unitFirmwareAux;
+    uint16_t controllerStatus;  // 3: an updatable controller is attached
+    uint16_t controllerStatusAux;
+    uint8_t altModeByte1;
+    uint16_t altModeWord;
+    uint32_t altModeDword1;
+    uint32_t altModeDword2;
+    uint8_t altModeByte2;
+    uint8_t controllerFirmwareInfo[32]; // bytes 4..5: controllerFirmwareVersion
+    uint8_t controllerInfo[40];         // bytes 0..3 type, 4..7 bootloader version
+    uint16_t productId;
+};
+
+extern UnitConnection g_unit;
+
+// Start-up reset: the closed state without closing anything.
+void ResetUnitConnection();
+// 0 found, opened and identified; -1 interface list unavailable; -4 no unit
+// present; otherwise IdentifyUnit's result with the unit left open.
+int32_t OpenUnit();
+void CloseUnit();
+bool UnitIsOpen();
+
+// Little-endian views into the identity blocks.
+uint16_t ControllerFirmwareVersion();
+void SetControllerFirmwareVersion(uint16_t version);
+uint32_t ControllerTypeId();
+uint32_t ControllerBootloaderVersion();

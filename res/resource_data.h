@@ -1,0 +1,48 @@
+// The resources of res/ as C++ data, generated at build time from the same files
+// that the Windows resource script compiles. Used by the Linux program and by the
+// tests; the Windows program loads the real resources from its module instead.
+#pragma once
+#include <cstdint>
+
+constexpr uint16_t RES_LANG_ENGLISH = 9;    // primary language English, neutral
+constexpr uint16_t RES_LANG_GERMAN = 1031;  // German (Germany)
+
+// LoadStringW semantics: copies the entry (truncated to capacity - 1 units) and
+// terminates it; returns the number of units copied, 0 when the ID is absent.
+int ResLoadString(uint16_t id, uint16_t language, char16_t* buffer, int capacity);
+// Every string ID in the table, ascending, for cross-checks.
+int ResStringIds(const uint16_t** ids);
+
+// The language the locale asks for: LC_ALL, then LC_MESSAGES, then LANG (the
+// first one set and not empty); German for "de*", English otherwise.
+uint16_t ResLanguageFromEnvironment();
+
+struct ResDialogControl {
+    int32_t id;             // -1 for a control without ID
+    const char* className;  // "button", "edit" or "static"
+    const char16_t* text;
+    int16_t x, y, cx, cy;   // dialog units
+    uint32_t style;
+    uint32_t exStyle;
+};
+
+struct ResDialogTemplate {
+    uint32_t style;
+    uint32_t exStyle;
+    int16_t x, y, cx, cy;   // dialog units
+    const char16_t* title;
+    const char16_t* fontName;
+    uint16_t pointSize;
+    uint16_t weight;
+    uint8_t italic;
+    uint8_t charset;
+    int controlCount;
+    const ResDialogControl* controls;
+};
+
+// Null when the template is absent in that language.
+const ResDialogTemplate* ResFindDialog(uint16_t id, uint16_t language);
+
+// The embedded firmware image, byte for byte as res/ holds it.
+const uint8_t* ResFirmwareImageData();
+uint32_t ResFirmwareImageSize();
