@@ -47,7 +47,8 @@ struct UiRect {
 // Outer frame of a top-level window in screen coordinates.
 UiRect UiGetWindowRect(UiWindow window);
 // The top-level progress window (smooth bar, range 0..100, a caption with the
-// title, no close box), owned by the main dialog. 0 when it cannot be created.
+// title, no close box), owned by the main dialog. 0 when it cannot be created;
+// the calls below then still come with window 0 and must have no effect.
 UiWindow UiCreateProgressWindow(const char16_t* title, int32_t x, int32_t y, int32_t width,
                                 int32_t height);
 void UiSetProgressPosition(UiWindow progress, uint32_t position);
