@@ -1,0 +1,313 @@
+// HID access on Linux: hidraw device nodes found through libudev. Report lengths
+// come from the report descriptor, counted as the Windows HID capabilities count
+// them, so the device link sees the same numbers on both platforms.
+#include "device/hid/hid_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+#include "device/hid/report_descriptor.h"
+#include "device/wide_text.h"
+
+struct HidInterfaceSet {
+    std::vector<std::string> nodes;
+    std::u16string current; // the path handed out last
+};
+
+namespace {
+
+struct OpenInterface {
+    int fd;
+    // hidraw leaves the ID byte out of input reports of a device that numbers no
+    // reports; the caller always gets it, as 0, in byte 0.
+    bool numbered;
+};
+
+OpenInterface* FromHandle(HidHandle handle) {
+    return handle == HID_INVALID_HANDLE ? nullptr : reinterpret_cast<OpenInterface*>(handle);
+}
+
+void KeepErrno() {
+    PlatformSetLastError(static_cast<uint32_t>(errno));
+}
+
+// "/dev/hidraw2" before "/dev/hidraw10": digit runs compare by value.
+bool NodeOrder(const std::string& a, const std::string& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digitA = a[i] >= '0' && a[i] <= '9';
+        const bool digitB = b[j] >= '0' && b[j] <= '9';
+        if (digitA && digitB) {
+            size_t endA = i, endB = j;
+            while (endA < a.size() && a[endA] >= '0' && a[endA] <= '9') {
+                ++endA;
+            }
+            while (endB < b.size() && b[endB] >= '0' && b[endB] <= '9') {
+                ++endB;
+            }
+            size_t startA = i, startB = j;
+            while (startA + 1 < endA && a[startA] == '0') {
+                ++startA;
+            }
+            while (startB + 1 < endB && b[startB] == '0') {
+                ++startB;
+            }
+            const size_t lengthA = endA - startA, lengthB = endB - startB;
+            if (lengthA != lengthB) {
+                return lengthA < lengthB;
+            }
+            const int order = a.compare(startA, lengthA, b, startB, lengthB);
+            if (order != 0) {
+                return order < 0;
+            }
+            i = endA;
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j]) {
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        }
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+int ReadDescriptorSizes(int fd, ReportDescriptorSizes* sizes) {
+    int descriptorSize = 0;
+    if (ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize) < 0) {
+        KeepErrno();
+        return -1;
+    }
+    if (descriptorSize < 0 || descriptorSize > HID_MAX_DESCRIPTOR_SIZE) {
+        return -1;
+    }
+    hidraw_report_descriptor descriptor;
+    std::memset(&descriptor, 0, sizeof descriptor);
+    descriptor.size = static_cast<uint32_t>(descriptorSize);
+    if (ioctl(fd, HIDIOCGRDESC, &descriptor) < 0) {
+        KeepErrno();
+        return -1;
+    }
+    const size_t length = std::min<size_t>(descriptor.size, sizeof descriptor.value);
+    return ParseReportDescriptor(descriptor.value, length, sizes);
+}
+
+int64_t MonotonicMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits until the node has a report to read; false on time-out or error.
+bool WaitReadable(int fd, uint32_t timeoutMs) {
+    const int64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        const int64_t left = deadline - MonotonicMs();
+        if (left <= 0) {
+            PlatformSetLastError(ETIMEDOUT);
+            return false;
+        }
+        pollfd request = {fd, POLLIN, 0};
+        const int ready = poll(&request, 1, static_cast<int>(left));
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            KeepErrno();
+            return false;
+        }
+        if (ready == 0) {
+            PlatformSetLastError(ETIMEDOUT);
+            return false;
+        }
+        if (request.revents & POLLIN) {
+            return true;
+        }
+        // POLLERR / POLLHUP without data: the device is gone.
+        PlatformSetLastError(ENODEV);
+        return false;
+    }
+}
+
+} // namespace
+
+HidInterfaceSet* HidGetInterfaceSet() {
+    udev* context = udev_new();
+    if (context == nullptr) {
+        KeepErrno();
+        return nullptr;
+    }
+    udev_enumerate* enumeration = udev_enumerate_new(context);
+    if (enumeration == nullptr || udev_enumerate_add_match_subsystem(enumeration, "hidraw") < 0 ||
+        udev_enumerate_scan_devices(enumeration) < 0) {
+        KeepErrno();
+        if (enumeration != nullptr) {
+            udev_enumerate_unref(enumeration);
+        }
+        udev_unref(context);
+        return nullptr;
+    }
+    HidInterfaceSet* set = new HidInterfaceSet;
+    udev_list_entry* entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration)) {
+        udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+        if (device == nullptr) {
+            continue;
+        }
+        const char* node = udev_device_get_devnode(device);
+        if (node != nullptr) {
+            set->nodes.emplace_back(node);
+        }
+        udev_device_unref(device);
+    }
+    udev_enumerate_unref(enumeration);
+    udev_unref(context);
+    std::sort(set->nodes.begin(), set->nodes.end(), NodeOrder);
+    return set;
+}
+
+HidInterfaceEntry HidGetInterfacePath(HidInterfaceSet* set, uint32_t index, const char16_t** path) {
+    if (set == nullptr || index >= set->nodes.size()) {
+        return HID_ENTRY_END;
+    }
+    const std::string& node = set->nodes[index];
+    // A UTF-16 text never needs more units than its UTF-8 form has bytes.
+    set->current.assign(node.size() + 1, u'\0');
+    const size_t written = WideFromUtf8(&set->current[0], set->current.size(), node.c_str());
+    set->current.resize(written);
+    if (path != nullptr) {
+        *path = set->current.c_str();
+    }
+    return HID_ENTRY_OK;
+}
+
+void HidDestroyInterfaceSet(HidInterfaceSet* set) {
+    delete set;
+}
+
+HidHandle HidOpenInterface(const char16_t* path) {
+    if (path == nullptr) {
+        return HID_INVALID_HANDLE;
+    }
+    // Up to 3 UTF-8 bytes for every UTF-16 unit.
+    std::string node(WideLength(path) * 3 + 1, '\0');
+    node.resize(WideToUtf8(&node[0], node.size(), path));
+    const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        KeepErrno();
+        return HID_INVALID_HANDLE;
+    }
+    OpenInterface* iface = new OpenInterface{fd, true};
+    ReportDescriptorSizes sizes;
+    if (ReadDescriptorSizes(fd, &sizes) == 0) {
+        iface->numbered = sizes.usesReportIds;
+    }
+    return reinterpret_cast<HidHandle>(iface);
+}
+
+int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {
+    OpenInterface* iface = FromHandle(handle);
+    if (iface == nullptr) {
+        return -1;
+    }
+    hidraw_devinfo info;
+    std::memset(&info, 0, sizeof info);
+    if (ioctl(iface->fd, HIDIOCGRAWINFO, &info) < 0) {
+        KeepErrno();
+        return -1;
+    }
+    *vendorId = static_cast<uint16_t>(info.vendor);
+    *productId = static_cast<uint16_t>(info.product);
+    return 0;
+}
+
+int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
+                        uint16_t* outputReportLength) {
+    OpenInterface* iface = FromHandle(handle);
+    ReportDescriptorSizes sizes;
+    if (iface == nullptr || ReadDescriptorSizes(iface->fd, &sizes) != 0) {
+        return -1;
+    }
+    *inputReportLength = sizes.inputReportLength;
+    *outputReportLength = sizes.outputReportLength;
+    return 0;
+}
+
+int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
+    OpenInterface* iface = FromHandle(handle);
+    if (iface == nullptr || report == nullptr || length == 0) {
+        return -1;
+    }
+    for (;;) {
+        const ssize_t written = write(iface->fd, report, length);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            KeepErrno();
+            return -1;
+        }
+        // hidraw takes a report whole or not at all; anything else is a failure.
+        if (static_cast<uint32_t>(written) != length) {
+            PlatformSetLastError(EIO);
+            return -1;
+        }
+        return 0;
+    }
+}
+
+int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+    OpenInterface* iface = FromHandle(handle);
+    if (iface == nullptr || report == nullptr || length == 0) {
+        return -1;
+    }
+    uint8_t* target = report;
+    uint32_t wanted = length;
+    if (!iface->numbered) {
+        report[0] = 0;
+        if (length == 1) {
+            return 0;
+        }
+        ++target;
+        --wanted;
+    }
+    if (!WaitReadable(iface->fd, timeoutMs)) {
+        return -1;
+    }
+    for (;;) {
+        const ssize_t got = read(iface->fd, target, wanted);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            KeepErrno();
+            return -1;
+        }
+        if (got == 0) {
+            PlatformSetLastError(ENODEV);
+            return -1;
+        }
+        return 0;
+    }
+}
+
+void HidCloseInterface(HidHandle handle) {
+    OpenInterface* iface = FromHandle(handle);
+    if (iface == nullptr) {
+        return;
+    }
+    close(iface->fd);
+    delete iface;
+}

@@ -1,0 +1,9 @@
+# HID access through hidraw and libudev, for the Linux programs and their tests.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
+
+add_library(vespra_hid_linux STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/hid_linux.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/report_descriptor.cpp)
+target_include_directories(vespra_hid_linux PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(vespra_hid_linux PUBLIC PkgConfig::LIBUDEV)
