@@ -1,0 +1,212 @@
+// HID access on Windows: SetupAPI lists the present HID interfaces, hid.dll reads
+// their attributes and capabilities, and reports go through overlapped file I/O so
+// that a unit that stops answering cannot hold the program forever.
+#include "device/hid/hid_port.h"
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <hidsdi.h>
+}
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "device paths are UTF-16 on Windows");
+
+struct HidInterfaceSet {
+    HDEVINFO info;
+    GUID hidGuid;
+    // Detail record of the last interface asked for; it holds the path handed out.
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail;
+};
+
+namespace {
+
+HANDLE ToWin(HidHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+void ForgetDetail(HidInterfaceSet* set) {
+    std::free(set->detail);
+    set->detail = nullptr;
+}
+
+// Waits for an overlapped transfer of exactly `length` bytes. On time-out the
+// transfer is cancelled and waited for, so that the system no longer writes into
+// the caller's buffer or the OVERLAPPED when this returns.
+int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t length,
+                   uint32_t timeoutMs) {
+    DWORD transferred = 0;
+    if (!started) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return -1;
+        }
+        if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
+            CancelIo(handle);
+            GetOverlappedResult(handle, overlapped, &transferred, TRUE);
+            SetLastError(ERROR_TIMEOUT);
+            return -1;
+        }
+    }
+    if (!GetOverlappedResult(handle, overlapped, &transferred, FALSE)) {
+        return -1;
+    }
+    if (transferred != length) {
+        // A report cut short is not the report the protocol speaks of.
+        SetLastError(ERROR_INVALID_DATA);
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+HidInterfaceSet* HidGetInterfaceSet() {
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    const HDEVINFO info =
+        SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (info == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    auto* set = static_cast<HidInterfaceSet*>(std::calloc(1, sizeof(HidInterfaceSet)));
+    if (set == nullptr) {
+        SetupDiDestroyDeviceInfoList(info);
+        return nullptr;
+    }
+    set->info = info;
+    set->hidGuid = hidGuid;
+    return set;
+}
+
+HidInterfaceEntry HidGetInterfacePath(HidInterfaceSet* set, uint32_t index, const char16_t** path) {
+    *path = nullptr;
+    ForgetDetail(set);
+
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    std::memset(&interfaceData, 0, sizeof interfaceData);
+    interfaceData.cbSize = sizeof interfaceData;
+    if (!SetupDiEnumDeviceInterfaces(set->info, nullptr, &set->hidGuid, index, &interfaceData)) {
+        return HID_ENTRY_END;
+    }
+
+    // First call: only the size; its failure (insufficient buffer) is expected.
+    DWORD requiredSize = 0;
+    SetupDiGetDeviceInterfaceDetailW(set->info, &interfaceData, nullptr, 0, &requiredSize, nullptr);
+    // The record must at least hold its size field and a terminator.
+    if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+        return HID_ENTRY_SKIP;
+    }
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::calloc(1, requiredSize));
+    if (detail == nullptr) {
+        return HID_ENTRY_SKIP;
+    }
+    // cbSize is the fixed part of the record, not the buffer's size.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!SetupDiGetDeviceInterfaceDetailW(set->info, &interfaceData, detail, requiredSize, nullptr,
+                                          nullptr)) {
+        std::free(detail);
+        return HID_ENTRY_SKIP;
+    }
+    // Keep the path terminated even if the system filled the buffer to the last byte.
+    const size_t pathChars =
+        (requiredSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+    detail->DevicePath[pathChars - 1] = L'\0';
+    set->detail = detail;
+    *path = reinterpret_cast<const char16_t*>(detail->DevicePath);
+    return HID_ENTRY_OK;
+}
+
+void HidDestroyInterfaceSet(HidInterfaceSet* set) {
+    if (set == nullptr) {
+        return;
+    }
+    ForgetDetail(set);
+    SetupDiDestroyDeviceInfoList(set->info);
+    std::free(set);
+}
+
+HidHandle HidOpenInterface(const char16_t* path) {
+    const HANDLE handle = CreateFileW(
+        reinterpret_cast<const wchar_t*>(path), GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return HID_INVALID_HANDLE;
+    }
+    return reinterpret_cast<HidHandle>(handle);
+}
+
+int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {
+    HIDD_ATTRIBUTES attributes;
+    std::memset(&attributes, 0, sizeof attributes);
+    attributes.Size = sizeof attributes;
+    if (!HidD_GetAttributes(ToWin(handle), &attributes)) {
+        return -1;
+    }
+    *vendorId = attributes.VendorID;
+    *productId = attributes.ProductID;
+    return 0;
+}
+
+int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
+                        uint16_t* outputReportLength) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(ToWin(handle), &preparsed)) {
+        return -1;
+    }
+    HIDP_CAPS caps;
+    std::memset(&caps, 0, sizeof caps);
+    const NTSTATUS status = HidP_GetCaps(preparsed, &caps);
+    HidD_FreePreparsedData(preparsed);
+    if (status != HIDP_STATUS_SUCCESS) {
+        return -1;
+    }
+    *inputReportLength = caps.InputReportByteLength;
+    *outputReportLength = caps.OutputReportByteLength;
+    return 0;
+}
+
+int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
+    const HANDLE device = ToWin(handle);
+    // Every reply is read right after its request; an input report left over from
+    // an earlier, abandoned exchange must not be taken for the coming reply.
+    HidD_FlushQueue(device);
+
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        return -1;
+    }
+    const BOOL started = WriteFile(device, report, length, nullptr, &overlapped);
+    // A unit that stops taking reports would block a write as surely as a read.
+    const int result = FinishTransfer(device, &overlapped, started, length, HID_READ_TIMEOUT_MS);
+    const DWORD error = GetLastError();
+    CloseHandle(overlapped.hEvent);
+    SetLastError(error);
+    return result;
+}
+
+int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+    const HANDLE device = ToWin(handle);
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        return -1;
+    }
+    const BOOL started = ReadFile(device, report, length, nullptr, &overlapped);
+    const int result = FinishTransfer(device, &overlapped, started, length, timeoutMs);
+    const DWORD error = GetLastError();
+    CloseHandle(overlapped.hEvent);
+    SetLastError(error);
+    return result;
+}
+
+void HidCloseInterface(HidHandle handle) {
+    if (handle != HID_INVALID_HANDLE) {
+        CloseHandle(ToWin(handle));
+    }
+}
