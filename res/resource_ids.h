@@ -19,6 +19,7 @@
 #define IDC_ROW1_VALUE 40013
 #define IDC_ROW2_VALUE 40014
 #define IDC_ROW3_VALUE 40015
+#define IDC_STATIC (-1) /* a label that nothing addresses */
 
 /* String table */
 #define IDS_READY 40000
