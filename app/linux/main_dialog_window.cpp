@@ -1,0 +1,267 @@
+#include "app/linux/main_dialog_window.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "app/linux/device_events.h"
+#include "app/linux/dialog_units.h"
+#include "app/main_dialog.h"
+#include "res/resource_data.h"
+#include "res/resource_ids.h"
+
+namespace {
+
+// Window and control style bits of the template, with Windows' values.
+constexpr uint32_t WS_VISIBLE_BIT = 0x10000000;
+constexpr uint32_t WS_DISABLED_BIT = 0x08000000;
+constexpr uint32_t WS_VSCROLL_BIT = 0x00200000;
+constexpr uint32_t WS_TABSTOP_BIT = 0x00010000;
+constexpr uint32_t WS_EX_RIGHT_BIT = 0x00001000;
+constexpr uint32_t BS_TYPE_MASK = 0x0F;
+constexpr uint32_t BS_DEFPUSHBUTTON_TYPE = 0x01;
+constexpr uint32_t BS_GROUPBOX_TYPE = 0x07;
+constexpr uint32_t SS_TYPE_MASK = 0x1F;
+constexpr uint32_t SS_CENTER_TYPE = 0x01;
+constexpr uint32_t SS_RIGHT_TYPE = 0x02;
+
+constexpr QRgb LOGO_KEY = 0xFF000000u | LOGO_KEY_COLOR_RGB;
+
+// The screen shows "\r\n" as one line break, as a Windows control does.
+QString ScreenText(const std::u16string& text) {
+    QString shown = QString::fromStdU16String(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+QImage KeyedLogo() {
+    QImage logo(QStringLiteral(":/vespra/logo.bmp"));
+    if (logo.isNull()) {
+        return logo;
+    }
+    logo = logo.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < logo.height(); ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(logo.scanLine(y));
+        for (int x = 0; x < logo.width(); ++x) {
+            if (row[x] == LOGO_KEY) {
+                row[x] = 0;
+            }
+        }
+    }
+    // Premultiplied, the keyed pixels add nothing when the logo is scaled down.
+    return logo.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+UiRect ToUiRect(const QRect& rect) {
+    return UiRect{rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+}
+
+} // namespace
+
+MainDialogWindow* CurrentMainDialog() {
+    return reinterpret_cast<MainDialogWindow*>(g_mainDialog);
+}
+
+MainDialogWindow::MainDialogWindow(uint16_t language) : QDialog(nullptr) {
+    buildControls(language);
+    m_logo = KeyedLogo();
+}
+
+void MainDialogWindow::buildControls(uint16_t language) {
+    const ResDialogTemplate* dialog = ResFindDialog(IDD_MAIN_DIALOG, language);
+    if (dialog == nullptr) {
+        dialog = ResFindDialog(IDD_MAIN_DIALOG, RES_LANG_ENGLISH);
+    }
+    if (dialog == nullptr) {
+        return;
+    }
+    const QFont font =
+        DialogFont(dialog->fontName, dialog->pointSize, dialog->weight, dialog->italic != 0);
+    setFont(font);
+    const DialogBaseUnits base = DialogBaseUnitsOf(font);
+    const QRect client = DialogUnitsToPixels(0, 0, dialog->cx, dialog->cy, base);
+    setFixedSize(client.size());
+    setWindowTitle(QString::fromUtf16(dialog->title));
+    // No help or context button, no minimise or maximise box.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+
+    QWidget* previous = nullptr;
+    QGroupBox* groupBox = nullptr;
+    for (int i = 0; i < dialog->controlCount; ++i) {
+        const ResDialogControl& item = dialog->controls[i];
+        const std::u16string text = item.text != nullptr ? item.text : u"";
+        const QString className = QString::fromLatin1(item.className).toLower();
+        QWidget* widget = nullptr;
+        if (className == QLatin1String("button") &&
+            (item.style & BS_TYPE_MASK) == BS_GROUPBOX_TYPE) {
+            groupBox = new QGroupBox(ScreenText(text), this);
+            widget = groupBox;
+        } else if (className == QLatin1String("button")) {
+            QPushButton* button = new QPushButton(ScreenText(text), this);
+            button->setDefault((item.style & BS_TYPE_MASK) == BS_DEFPUSHBUTTON_TYPE);
+            const int id = item.id;
+            connect(button, &QPushButton::clicked, this, [this, id] { runCommand(id); });
+            widget = button;
+        } else if (className == QLatin1String("edit")) {
+            QPlainTextEdit* edit = new QPlainTextEdit(this);
+            edit->setReadOnly(true);
+            edit->setPlainText(ScreenText(text));
+            edit->setVerticalScrollBarPolicy(
+                (item.style & WS_VSCROLL_BIT) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+            edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            widget = edit;
+        } else {
+            QLabel* label = new QLabel(this);
+            // Texts such as "PC<=>unit" must never be read as markup.
+            label->setTextFormat(Qt::PlainText);
+            label->setText(ScreenText(text));
+            Qt::Alignment horizontal = Qt::AlignLeft;
+            if ((item.exStyle & WS_EX_RIGHT_BIT) || (item.style & SS_TYPE_MASK) == SS_RIGHT_TYPE) {
+                horizontal = Qt::AlignRight;
+            } else if ((item.style & SS_TYPE_MASK) == SS_CENTER_TYPE) {
+                horizontal = Qt::AlignHCenter;
+            }
+            label->setAlignment(horizontal | Qt::AlignTop);
+            label->setWordWrap(true);
+            if (IsRedLabel(item.id)) {
+                QPalette palette = label->palette();
+                palette.setColor(QPalette::Active, QPalette::WindowText, QColor(0xFF, 0, 0));
+                palette.setColor(QPalette::Inactive, QPalette::WindowText, QColor(0xFF, 0, 0));
+                label->setPalette(palette);
+            }
+            widget = label;
+        }
+        widget->setGeometry(DialogUnitsToPixels(item.x, item.y, item.cx, item.cy, base));
+        widget->setEnabled((item.style & WS_DISABLED_BIT) == 0);
+        widget->setVisible((item.style & WS_VISIBLE_BIT) != 0);
+        if (qobject_cast<QPushButton*>(widget) != nullptr ||
+            qobject_cast<QPlainTextEdit*>(widget) != nullptr) {
+            widget->setFocusPolicy((item.style & WS_TABSTOP_BIT) ? Qt::StrongFocus
+                                                                 : Qt::ClickFocus);
+            if (previous != nullptr && (item.style & WS_TABSTOP_BIT)) {
+                setTabOrder(previous, widget);
+            }
+            if (item.style & WS_TABSTOP_BIT) {
+                previous = widget;
+            }
+        }
+        if (item.id != -1) {
+            m_controls[item.id] = widget;
+            m_texts[item.id] = text;
+        }
+    }
+    // The group box frames the rows it was listed after; it must not cover them.
+    if (groupBox != nullptr) {
+        groupBox->lower();
+    }
+}
+
+void MainDialogWindow::initialise() {
+    g_mainDialog = reinterpret_cast<UiWindow>(this);
+    setWindowIcon(QIcon(QStringLiteral(":/vespra/app.ico")));
+    InitMainDialogTexts();
+    m_eventsRegistered = RegisterDeviceEvents(this);
+    if (FinishMainDialogInit(m_eventsRegistered) != 0) {
+        closeWithResult(1);
+    }
+}
+
+QWidget* MainDialogWindow::control(int controlId) const {
+    const auto found = m_controls.find(controlId);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+void MainDialogWindow::setControlText(int controlId, const char16_t* text) {
+    QWidget* widget = control(controlId);
+    if (widget == nullptr) {
+        return;
+    }
+    std::u16string& stored = m_texts[controlId];
+    stored = text != nullptr ? text : u"";
+    const QString shown = ScreenText(stored);
+    if (QLabel* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(shown);
+    } else if (QPlainTextEdit* edit = qobject_cast<QPlainTextEdit*>(widget)) {
+        edit->setPlainText(shown);
+    } else if (QGroupBox* group = qobject_cast<QGroupBox*>(widget)) {
+        group->setTitle(shown);
+    } else if (QPushButton* button = qobject_cast<QPushButton*>(widget)) {
+        button->setText(shown);
+    }
+}
+
+const std::u16string& MainDialogWindow::controlText(int controlId) const {
+    static const std::u16string none;
+    const auto found = m_texts.find(controlId);
+    return found == m_texts.end() ? none : found->second;
+}
+
+void MainDialogWindow::runCommand(int controlId) {
+    if (m_closed) {
+        return;
+    }
+    ++m_commandDepth;
+    if ((controlId & 0xFFFF) == IDC_UPDATE) {
+        DeviceEventsBeforeUpdate();
+    }
+    const int result = MainDialogCommand(static_cast<uint32_t>(controlId));
+    --m_commandDepth;
+    if (result == IDC_CLOSE && m_commandDepth == 0) {
+        closeWithResult(IDC_CLOSE);
+    }
+}
+
+void MainDialogWindow::reject() {
+    // While the update runs the dialog takes no commands, as its Windows twin
+    // does; a close request then is dropped rather than tearing the unit away.
+    if (m_commandDepth > 0) {
+        return;
+    }
+    runCommand(IDC_CLOSE);
+}
+
+void MainDialogWindow::closeWithResult(int result) {
+    if (m_closed) {
+        return;
+    }
+    m_closed = true;
+    if (m_eventsRegistered) {
+        UnregisterDeviceEvents();
+        m_eventsRegistered = false;
+    }
+    CloseMainDialog();
+    done(result);
+}
+
+const QImage& MainDialogWindow::logoAtSize(int width, int height) {
+    if (m_scaledLogo.width() != width || m_scaledLogo.height() != height) {
+        m_scaledLogo =
+            m_logo.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    return m_scaledLogo;
+}
+
+void MainDialogWindow::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    QWidget* groupBox = control(IDC_VERSION_GROUP);
+    if (m_logo.isNull() || groupBox == nullptr) {
+        return;
+    }
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    const QRect group(groupBox->mapToGlobal(QPoint(0, 0)), groupBox->size());
+    const LogoPlacement place =
+        ComputeLogoPlacement(ToUiRect(frame), ToUiRect(group), inner.left() - frame.left(),
+                             inner.top() - frame.top(), m_logo.width(), m_logo.height());
+    if (place.width <= 0 || place.height <= 0) {
+        return;
+    }
+    QPainter painter(this);
+    painter.drawImage(QPoint(place.x, place.y), logoAtSize(place.width, place.height));
+}

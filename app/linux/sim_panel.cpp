@@ -1,0 +1,255 @@
+// The simulated program's device events come from this window instead of udev.
+// It keeps one simulated unit (interface 0), starting plugged in and ready.
+#include "app/linux/sim_panel.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
+
+#include "app/detection.h"
+#include "app/linux/device_events.h"
+#include "app/ui_port.h"
+#include "device/hid/sim_unit.h"
+#include "update/transfer_image.h"
+
+namespace {
+
+constexpr int UNIT = 0;
+SimPanel* g_panel = nullptr;
+
+// Exchanges of an update, counted from its first command.
+enum FailureStep {
+    STEP_NONE,
+    STEP_LOCK,
+    STEP_UNPROTECT,
+    STEP_ERASE,
+    STEP_ADDRESS,
+    STEP_FIRST_BLOCK,
+    STEP_LAST_BLOCK
+};
+
+void Deliver(uint32_t event) {
+    const std::u16string path = SimGetInterface(UNIT).path;
+    const DeviceBroadcast broadcast = {DBT_DEVTYP_DEVICEINTERFACE_TYPE, path.c_str()};
+    OnDeviceChange(event, &broadcast);
+}
+
+uint32_t BlockCount() {
+    const uint8_t* image = nullptr;
+    uint32_t size = 0;
+    UiMapFirmwareImage(&image, &size);
+    return (size + BLOCK_BYTES - 1) / BLOCK_BYTES;
+}
+
+} // namespace
+
+SimPanel* SimPanelInstance() {
+    if (g_panel == nullptr) {
+        g_panel = new SimPanel;
+    }
+    return g_panel;
+}
+
+SimPanel::SimPanel() : QWidget(nullptr) {
+    setWindowTitle(QStringLiteral("Simulated programming unit"));
+    setObjectName(QStringLiteral("simPanel"));
+
+    m_state = new QLabel(this);
+    m_plugButton = new QPushButton(QStringLiteral("Plug in"), this);
+    m_plugButton->setObjectName(QStringLiteral("plugIn"));
+    m_unplugButton = new QPushButton(QStringLiteral("Unplug"), this);
+    m_unplugButton->setObjectName(QStringLiteral("unplug"));
+    connect(m_plugButton, &QPushButton::clicked, this, &SimPanel::plugIn);
+    connect(m_unplugButton, &QPushButton::clicked, this, &SimPanel::unplug);
+
+    m_product = new QComboBox(this);
+    m_product->setObjectName(QStringLiteral("product"));
+    m_product->addItem(QStringLiteral("1 (DIALPOD)"), 1);
+    m_product->addItem(QStringLiteral("2 (LINK-CUBE)"), 2);
+    m_product->addItem(QStringLiteral("3 (not a programming unit)"), 3);
+    m_product->setCurrentIndex(1);
+
+    m_mode = new QSpinBox(this);
+    m_mode->setObjectName(QStringLiteral("mode"));
+    m_mode->setRange(0, 255);
+    m_mode->setSpecialValueText(QStringLiteral("0 (serves the controller)"));
+
+    m_status = new QSpinBox(this);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setRange(0, 65535);
+    m_status->setValue(3);
+    m_status->setToolTip(QStringLiteral("3: an updatable controller is attached"));
+
+    m_type = new QComboBox(this);
+    m_type->setObjectName(QStringLiteral("type"));
+    m_type->addItem(QStringLiteral("0x111F408C (VESPRA 80 LV)"), 0x111F408Cu);
+    m_type->addItem(QStringLiteral("0x0A06408C (VESPRA 80 LV)"), 0x0A06408Cu);
+    m_type->addItem(QStringLiteral("0x2210408C (another type)"), 0x2210408Cu);
+    m_type->addItem(QStringLiteral("0x00000000 (no identity)"), 0u);
+
+    m_firmware = new QComboBox(this);
+    m_firmware->setObjectName(QStringLiteral("firmware"));
+    m_firmware->addItem(QStringLiteral("3.4"), 0x0304);
+    m_firmware->addItem(QStringLiteral("3.5"), 0x0305);
+    m_firmware->addItem(QStringLiteral("4.0"), 0x0400);
+    m_firmware->addItem(QStringLiteral("none"), 0xFFFF);
+
+    m_failureStep = new QComboBox(this);
+    m_failureStep->setObjectName(QStringLiteral("failureStep"));
+    m_failureStep->addItem(QStringLiteral("none"), STEP_NONE);
+    m_failureStep->addItem(QStringLiteral("system lock"), STEP_LOCK);
+    m_failureStep->addItem(QStringLiteral("write protection off"), STEP_UNPROTECT);
+    m_failureStep->addItem(QStringLiteral("erase"), STEP_ERASE);
+    m_failureStep->addItem(QStringLiteral("write address"), STEP_ADDRESS);
+    m_failureStep->addItem(QStringLiteral("first block"), STEP_FIRST_BLOCK);
+    m_failureStep->addItem(QStringLiteral("last block"), STEP_LAST_BLOCK);
+
+    m_failureKind = new QComboBox(this);
+    m_failureKind->setObjectName(QStringLiteral("failureKind"));
+    m_failureKind->addItem(QStringLiteral("error reply (code 0x2A)"), int(SimFault::ErrorReply));
+    m_failureKind->addItem(QStringLiteral("request not written"), int(SimFault::WriteFails));
+    m_failureKind->addItem(QStringLiteral("reply not read"), int(SimFault::ReadFails));
+    m_failureKind->addItem(QStringLiteral("no answer (time-out)"), int(SimFault::NoAnswer));
+    m_failureKind->addItem(QStringLiteral("unit pulled out"), int(SimFault::Unplugged));
+
+    m_flash = new QLabel(this);
+    m_flash->setObjectName(QStringLiteral("flash"));
+
+    QHBoxLayout* plugging = new QHBoxLayout;
+    plugging->addWidget(m_state, 1);
+    plugging->addWidget(m_plugButton);
+    plugging->addWidget(m_unplugButton);
+
+    QFormLayout* form = new QFormLayout;
+    form->addRow(QStringLiteral("Product ID:"), m_product);
+    form->addRow(QStringLiteral("Unit mode:"), m_mode);
+    form->addRow(QStringLiteral("Controller status:"), m_status);
+    form->addRow(QStringLiteral("Controller type:"), m_type);
+    form->addRow(QStringLiteral("Controller firmware:"), m_firmware);
+    form->addRow(QStringLiteral("Update fails at:"), m_failureStep);
+    form->addRow(QStringLiteral("Failure:"), m_failureKind);
+
+    QLabel* note = new QLabel(QStringLiteral("The unit reports these settings from the next time "
+                                             "it is plugged in."),
+                              this);
+    note->setWordWrap(true);
+
+    QVBoxLayout* layout = new QVBoxLayout(this);
+    layout->addLayout(plugging);
+    layout->addLayout(form);
+    layout->addWidget(note);
+    layout->addWidget(m_flash);
+
+    // The flash line follows updates, which run while this window takes no input.
+    QTimer* refresh = new QTimer(this);
+    connect(refresh, &QTimer::timeout, this, &SimPanel::showState);
+    refresh->start(500);
+
+    SimReset();
+    SimAddInterface(SimReadyUnit());
+    showState();
+}
+
+void SimPanel::applySituation() {
+    SimInterface& unit = SimGetInterface(UNIT);
+    unit.productId = static_cast<uint16_t>(m_product->currentData().toUInt());
+    unit.unitMode = static_cast<uint8_t>(m_mode->value());
+    unit.controller.status = static_cast<uint16_t>(m_status->value());
+    unit.controller.typeId = m_type->currentData().toUInt();
+    unit.controller.firmwareVersion = static_cast<uint16_t>(m_firmware->currentData().toUInt());
+}
+
+void SimPanel::plugIn() {
+    if (SimIsPlugged(UNIT)) {
+        return;
+    }
+    SimClearFaults();
+    applySituation();
+    SimReplug(UNIT);
+    showState();
+    Deliver(DBT_DEVICEARRIVAL_EVENT);
+}
+
+void SimPanel::unplug() {
+    if (!SimIsPlugged(UNIT)) {
+        return;
+    }
+    SimUnplug(UNIT);
+    showState();
+    Deliver(DBT_DEVICEREMOVECOMPLETE_EVENT);
+}
+
+void SimPanel::armFailure() {
+    SimClearFaults();
+    const int step = m_failureStep->currentData().toInt();
+    uint32_t exchange = 0;
+    switch (step) {
+    case STEP_NONE:
+        return;
+    case STEP_LOCK:
+        exchange = 0;
+        break;
+    case STEP_UNPROTECT:
+        exchange = 1;
+        break;
+    case STEP_ERASE:
+        exchange = 2;
+        break;
+    case STEP_ADDRESS:
+        exchange = 3;
+        break;
+    case STEP_FIRST_BLOCK:
+        exchange = 4;
+        break;
+    default:
+        exchange = 4 + std::max<uint32_t>(BlockCount(), 1) - 1;
+        break;
+    }
+    SimInjectFault(exchange, static_cast<SimFault>(m_failureKind->currentData().toInt()));
+}
+
+void SimPanel::showState() {
+    const bool plugged = SimIsPlugged(UNIT);
+    m_state->setText(plugged ? QStringLiteral("Plugged in") : QStringLiteral("Unplugged"));
+    m_plugButton->setEnabled(!plugged);
+    m_unplugButton->setEnabled(plugged);
+
+    const SimInterface& unit = SimGetInterface(UNIT);
+    const uint8_t* image = nullptr;
+    uint32_t size = 0;
+    UiMapFirmwareImage(&image, &size);
+    const std::vector<uint8_t>& flash = unit.controller.flash;
+    QString text;
+    if (image != nullptr && size > 0 && flash.size() >= size &&
+        std::memcmp(flash.data(), image, size) == 0) {
+        text = QStringLiteral("Controller flash: holds the image (%1 bytes)").arg(size);
+    } else if (unit.erased) {
+        text = QStringLiteral("Controller flash: erased, %1 blocks written").arg(unit.blockWrites);
+    } else {
+        text = QStringLiteral("Controller flash: old program");
+    }
+    m_flash->setText(text);
+}
+
+bool RegisterDeviceEvents(QWidget*) {
+    SimPanelInstance()->show();
+    return true;
+}
+
+void UnregisterDeviceEvents() {
+    delete g_panel;
+    g_panel = nullptr;
+}
+
+void DeviceEventsBeforeUpdate() {
+    if (g_panel != nullptr) {
+        g_panel->armFailure();
+    }
+}
