@@ -162,7 +162,8 @@ HidInterfaceSet* HidGetInterfaceSet() {
     HidInterfaceSet* set = new HidInterfaceSet;
     udev_list_entry* entry;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration)) {
-        udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+        udev_device* device =
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
         if (device == nullptr) {
             continue;
         }
