@@ -1,0 +1,251 @@
+// The Windows platform layer under Wine: pauses that keep windows painted but let
+// nothing else through, report I/O that is whole and gives up in time, and the
+// reading of device broadcasts.
+#include <windows.h>
+#include <dbt.h>
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "app/win/device_broadcast.h"
+#include "device/hid/hid_port.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Pauses
+
+struct WindowLog {
+    int paints = 0;
+    int keys = 0;
+    int userMessages = 0;
+    int sentMessages = 0;
+};
+WindowLog g_log;
+
+constexpr UINT SENT_FROM_OTHER_THREAD = WM_APP + 1;
+
+LRESULT CALLBACK LoggingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        ++g_log.paints;
+        return 0;
+    }
+    case WM_KEYDOWN:
+        ++g_log.keys;
+        return 0;
+    case WM_USER:
+        ++g_log.userMessages;
+        return 0;
+    case SENT_FROM_OTHER_THREAD:
+        ++g_log.sentMessages;
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+class PauseTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_log = WindowLog{};
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = LoggingWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"PauseTestWindow";
+        RegisterClassW(&windowClass);
+        window_ =
+            CreateWindowExW(0, L"PauseTestWindow", L"pause", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                            10, 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        if (window_ == nullptr) {
+            GTEST_SKIP() << "no display for windows";
+        }
+        DrainQueue();
+        g_log = WindowLog{};
+    }
+    void TearDown() override {
+        if (window_ != nullptr) {
+            DestroyWindow(window_);
+        }
+    }
+    void DrainQueue() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    HWND window_ = nullptr;
+};
+
+TEST_F(PauseTest, RepaintsButHoldsBackInputPostedAndSentMessages) {
+    InvalidateRect(window_, nullptr, TRUE);
+    PostMessageW(window_, WM_KEYDOWN, 'A', 0);
+    PostMessageW(window_, WM_USER, 0, 0);
+    // A message sent from another thread, as device notifications are, must wait
+    // for the message loop too.
+    std::thread sender([this] { SendMessageW(window_, SENT_FROM_OTHER_THREAD, 0, 0); });
+    Sleep(50); // let the sender block on this thread
+
+    PlatformSleep(100);
+    EXPECT_GE(g_log.paints, 1);
+    EXPECT_EQ(g_log.keys, 0);
+    EXPECT_EQ(g_log.userMessages, 0);
+    EXPECT_EQ(g_log.sentMessages, 0);
+
+    DrainQueue();
+    sender.join();
+    EXPECT_EQ(g_log.keys, 1);
+    EXPECT_EQ(g_log.userMessages, 1);
+    EXPECT_EQ(g_log.sentMessages, 1);
+}
+
+TEST_F(PauseTest, PaintsWhatIsUncoveredWhileItWaits) {
+    std::thread invalidator([this] {
+        Sleep(100);
+        InvalidateRect(window_, nullptr, TRUE);
+    });
+    PlatformSleep(400);
+    invalidator.join();
+    EXPECT_GE(g_log.paints, 1);
+}
+
+TEST(Pause, LastsAtLeastItsLengthAndKeepsTheLastError) {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    for (uint32_t milliseconds : {0u, 1u, 20u, 35u}) {
+        SetLastError(0x1234);
+        QueryPerformanceCounter(&start);
+        PlatformSleep(milliseconds);
+        QueryPerformanceCounter(&end);
+        const double elapsedMs =
+            double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+        EXPECT_GE(elapsedMs, double(milliseconds)) << milliseconds << " ms";
+        EXPECT_EQ(PlatformLastError(), 0x1234u);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Report I/O, against a message-mode pipe opened the way a HID interface is
+
+class ReportIoTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t name[64];
+        wsprintfW(name, L"\\\\.\\pipe\\vespra-report-%lu", GetCurrentProcessId());
+        server_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
+        ASSERT_NE(server_, INVALID_HANDLE_VALUE);
+        device_ = HidOpenInterface(reinterpret_cast<const char16_t*>(name));
+        ASSERT_NE(device_, HID_INVALID_HANDLE);
+    }
+    void TearDown() override {
+        HidCloseInterface(device_);
+        CloseHandle(server_);
+    }
+    void ServerSends(const std::vector<uint8_t>& bytes) {
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(server_, bytes.data(), DWORD(bytes.size()), &written, nullptr));
+    }
+    HANDLE server_ = INVALID_HANDLE_VALUE;
+    HidHandle device_ = HID_INVALID_HANDLE;
+};
+
+TEST_F(ReportIoTest, WritesAndReadsWholeReports) {
+    const std::vector<uint8_t> request = {0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    ASSERT_EQ(HidWriteReport(device_, request.data(), uint32_t(request.size())), 0);
+    std::vector<uint8_t> received(64);
+    DWORD count = 0;
+    ASSERT_TRUE(ReadFile(server_, received.data(), DWORD(received.size()), &count, nullptr));
+    received.resize(count);
+    EXPECT_EQ(received, request);
+
+    const std::vector<uint8_t> reply = {0x02, 0x08, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00};
+    ServerSends(reply);
+    std::vector<uint8_t> read(reply.size());
+    ASSERT_EQ(HidReadReport(device_, read.data(), uint32_t(read.size()), 1000), 0);
+    EXPECT_EQ(read, reply);
+}
+
+TEST_F(ReportIoTest, AShortReportIsAFailedRead) {
+    ServerSends({0x02, 0x08, 0x00});
+    std::vector<uint8_t> read(8);
+    EXPECT_NE(HidReadReport(device_, read.data(), uint32_t(read.size()), 1000), 0);
+}
+
+TEST_F(ReportIoTest, ASilentUnitTimesOutAndTheLateReplyLandsNowhere) {
+    std::vector<uint8_t> abandoned(8, 0xAA);
+    EXPECT_NE(HidReadReport(device_, abandoned.data(), uint32_t(abandoned.size()), 200), 0);
+    EXPECT_EQ(PlatformLastError(), uint32_t(ERROR_TIMEOUT));
+
+    // The cancelled read must not fill the old buffer when a reply comes later;
+    // the next read gets it whole.
+    const std::vector<uint8_t> reply = {0x02, 0x1B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    ServerSends(reply);
+    std::vector<uint8_t> read(8);
+    ASSERT_EQ(HidReadReport(device_, read.data(), uint32_t(read.size()), 1000), 0);
+    EXPECT_EQ(read, reply);
+    EXPECT_EQ(abandoned, std::vector<uint8_t>(8, 0xAA));
+}
+
+TEST(ReportIo, ANameThatIsNotThereDoesNotOpen) {
+    EXPECT_EQ(HidOpenInterface(u"\\\\.\\pipe\\vespra-no-such-interface"), HID_INVALID_HANDLE);
+}
+
+// ---------------------------------------------------------------------------
+// Device broadcasts
+
+// An interface broadcast as the system sends it: header, class GUID, the path.
+std::vector<uint8_t> InterfaceBroadcast(const wchar_t* path, bool terminated) {
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    const size_t chars = wcslen(path) + (terminated ? 1 : 0);
+    std::vector<uint8_t> bytes(nameOffset + chars * sizeof(wchar_t));
+    auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes.data());
+    header->dbcc_size = DWORD(bytes.size());
+    header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    std::memcpy(bytes.data() + nameOffset, path, chars * sizeof(wchar_t));
+    return bytes;
+}
+
+TEST(DeviceBroadcastFromMessage, ReadsTypeAndPath) {
+    const wchar_t* path = L"\\\\?\\HID#VID_3A5D&PID_0002#7&1&0000#{4d1e55b2}";
+    std::vector<uint8_t> bytes = InterfaceBroadcast(path, true);
+    DeviceBroadcast broadcast;
+    ASSERT_TRUE(DeviceBroadcastFromMessage(reinterpret_cast<LPARAM>(bytes.data()), &broadcast));
+    EXPECT_EQ(broadcast.dbch_devicetype, DBT_DEVTYP_DEVICEINTERFACE_TYPE);
+    ASSERT_NE(broadcast.dbcc_name, nullptr);
+    EXPECT_STREQ(reinterpret_cast<const wchar_t*>(broadcast.dbcc_name), path);
+}
+
+TEST(DeviceBroadcastFromMessage, UntrustworthyBroadcasts) {
+    DeviceBroadcast broadcast;
+    EXPECT_FALSE(DeviceBroadcastFromMessage(0, &broadcast)); // e.g. DBT_DEVNODES_CHANGED
+
+    // A path that runs past the broadcast's stated size is not read.
+    std::vector<uint8_t> unterminated = InterfaceBroadcast(L"\\\\?\\HID#X", false);
+    ASSERT_TRUE(
+        DeviceBroadcastFromMessage(reinterpret_cast<LPARAM>(unterminated.data()), &broadcast));
+    EXPECT_EQ(broadcast.dbch_devicetype, DBT_DEVTYP_DEVICEINTERFACE_TYPE);
+    EXPECT_EQ(broadcast.dbcc_name, nullptr);
+
+    // Other device types carry no interface path at all.
+    DEV_BROADCAST_HDR volume = {};
+    volume.dbch_size = sizeof volume;
+    volume.dbch_devicetype = DBT_DEVTYP_VOLUME;
+    ASSERT_TRUE(DeviceBroadcastFromMessage(reinterpret_cast<LPARAM>(&volume), &broadcast));
+    EXPECT_EQ(broadcast.dbch_devicetype, uint32_t(DBT_DEVTYP_VOLUME));
+    EXPECT_EQ(broadcast.dbcc_name, nullptr);
+
+    DEV_BROADCAST_HDR tooShort = {};
+    tooShort.dbch_size = 4;
+    EXPECT_FALSE(DeviceBroadcastFromMessage(reinterpret_cast<LPARAM>(&tooShort), &broadcast));
+}
+
+} // namespace
