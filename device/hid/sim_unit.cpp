@@ -31,6 +31,7 @@ struct PendingFault {
     SimFault fault;
     uint32_t errorCode;
     uint32_t lastError;
+    std::vector<uint8_t> reply; // GivenReply
 };
 
 struct Slot {
@@ -395,7 +396,11 @@ void SimSetInterfaceListFails(bool fails) {
 
 void SimInjectFault(uint32_t exchangeIndex, SimFault fault, uint32_t errorCode,
                     uint32_t faultLastError) {
-    g_faults.push_back({g_exchangeCount + exchangeIndex, fault, errorCode, faultLastError});
+    g_faults.push_back({g_exchangeCount + exchangeIndex, fault, errorCode, faultLastError, {}});
+}
+
+void SimInjectReply(uint32_t exchangeIndex, const std::vector<uint8_t>& reply) {
+    g_faults.push_back({g_exchangeCount + exchangeIndex, SimFault::GivenReply, 0, 0, reply});
 }
 
 void SimClearFaults() {
@@ -566,13 +571,17 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
     Reply reply;
     if (kind == SimFault::ErrorReply)
         ErrorReply(&reply, fault.errorCode);
-    else
+    else if (kind != SimFault::GivenReply)
         Serve(&unit, request, &reply);
     if (kind == SimFault::ReadFails)
         open->readFailure = fault.lastError;
     open->reply.assign(unit.inputReportLength, 0);
-    memcpy(open->reply.data(), reply.bytes,
-           std::min<size_t>(open->reply.size(), sizeof reply.bytes));
+    if (kind == SimFault::GivenReply)
+        std::copy_n(fault.reply.begin(), std::min(open->reply.size(), fault.reply.size()),
+                    open->reply.begin());
+    else
+        std::copy_n(reply.bytes, std::min(open->reply.size(), sizeof reply.bytes),
+                    open->reply.begin());
     open->replyPending = true;
     return 0;
 }

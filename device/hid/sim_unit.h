@@ -24,6 +24,8 @@ enum class SimFault {
     ErrorReply, // the unit answers with byte 1 = 0xFF and the fault's error code,
                 // without acting on the request
     Unplugged,  // the interface is gone from this exchange on (its write fails)
+    GivenReply, // the unit answers with the bytes given to SimInjectReply, without
+                // acting on the request
 };
 
 // Error codes the unit itself sends in bytes 4..7 of an error reply.
@@ -124,6 +126,9 @@ void SimSetInterfaceListFails(bool fails);
 // after the failed call.
 void SimInjectFault(uint32_t exchangeIndex, SimFault fault, uint32_t errorCode = 0x2A,
                     uint32_t faultLastError = SIM_LAST_ERROR_GEN_FAILURE);
+// The unit answers exchange `exchangeIndex` with exactly these bytes (byte 0
+// included, zero-filled or cut to the input report length).
+void SimInjectReply(uint32_t exchangeIndex, const std::vector<uint8_t>& reply);
 void SimClearFaults();
 uint32_t SimExchangeCount(); // exchanges begun since SimReset
 
