@@ -2,7 +2,13 @@
 #pragma once
 #include <cstdint>
 
-enum class DetectionOutcome { NoUnit, WrongMode, NoUpdatableController, IncompatibleController, Ready };
+enum class DetectionOutcome {
+    NoUnit,
+    WrongMode,
+    NoUpdatableController,
+    IncompatibleController,
+    Ready
+};
 
 constexpr uint32_t SUPPORTED_CONTROLLER_TYPES[] = {0x111F408C, 0x0A06408C};
 constexpr uint16_t CONTROLLER_STATUS_UPDATABLE = 3;
