@@ -125,7 +125,8 @@ TOKEN_PATTERN = re.compile(r"""
   | (?P<punct>[,|()+\-{}])
 """, re.VERBOSE)
 
-STRING_ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\", '"': '"', "'": "'"}
+# The escapes the resource compiler reads as C does; a quote is written "" there.
+STRING_ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\"}
 
 
 def decode_string(literal, where):
@@ -192,7 +193,7 @@ class Preprocessor:
             raise ScriptError(f"{where_file}: #if without #endif")
 
     def directive(self, text, conditions, path, where):
-        name, _, rest = text.partition(" ")
+        name, rest = (re.split(r"\s+", text, maxsplit=1) + [""])[:2]
         rest = rest.strip()
         if name in ("ifdef", "ifndef"):
             conditions.append((rest in self.macros) == (name == "ifdef"))

@@ -4,11 +4,13 @@
 #pragma once
 #include <cstdint>
 
-constexpr uint16_t RES_LANG_ENGLISH = 9;    // primary language English, neutral
-constexpr uint16_t RES_LANG_GERMAN = 1031;  // German (Germany)
+constexpr uint16_t RES_LANG_ENGLISH = 9;   // primary language English, neutral
+constexpr uint16_t RES_LANG_GERMAN = 1031; // German (Germany)
 
 // LoadStringW semantics: copies the entry (truncated to capacity - 1 units) and
-// terminates it; returns the number of units copied, 0 when the ID is absent.
+// terminates it; returns the number of units copied, 0 when the ID is absent in
+// that language. With a null buffer or a capacity below 1 it writes nothing and
+// returns 0 (LoadStringW would hand out a pointer into the table instead).
 int ResLoadString(uint16_t id, uint16_t language, char16_t* buffer, int capacity);
 // Every string ID in the table, ascending, for cross-checks.
 int ResStringIds(const uint16_t** ids);
@@ -18,10 +20,10 @@ int ResStringIds(const uint16_t** ids);
 uint16_t ResLanguageFromEnvironment();
 
 struct ResDialogControl {
-    int32_t id;             // -1 for a control without ID
-    const char* className;  // "button", "edit" or "static"
+    int32_t id;            // -1 for a control without ID
+    const char* className; // "button", "edit" or "static"
     const char16_t* text;
-    int16_t x, y, cx, cy;   // dialog units
+    int16_t x, y, cx, cy; // dialog units
     uint32_t style;
     uint32_t exStyle;
 };
@@ -29,7 +31,7 @@ struct ResDialogControl {
 struct ResDialogTemplate {
     uint32_t style;
     uint32_t exStyle;
-    int16_t x, y, cx, cy;   // dialog units
+    int16_t x, y, cx, cy; // dialog units
     const char16_t* title;
     const char16_t* fontName;
     uint16_t pointSize;
@@ -43,6 +45,7 @@ struct ResDialogTemplate {
 // Null when the template is absent in that language.
 const ResDialogTemplate* ResFindDialog(uint16_t id, uint16_t language);
 
-// The embedded firmware image, byte for byte as res/ holds it.
+// The embedded firmware image, byte for byte the file that the resource script
+// embeds as raw data 142; never empty, its size a multiple of 4 (the build checks).
 const uint8_t* ResFirmwareImageData();
 uint32_t ResFirmwareImageSize();
