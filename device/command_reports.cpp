@@ -55,6 +55,14 @@ ExchangeResult Exchange(const Request& request, uint32_t replyBytesUsed,
     return EXCHANGE_OK;
 }
 
+// CMD_SYSTEM_LOCK and CMD_WRITE_PROTECT: one parameter byte, the state asked for.
+Request StateRequest(uint8_t command, uint8_t state) {
+    Request request;
+    BeginRequest(&request, command, 0x01, 4);
+    request.bytes[3] = state;
+    return request;
+}
+
 bool IsErrorReply(const uint8_t* reply) {
     return reply[1] == REPLY_ERROR_MARK;
 }
@@ -141,9 +149,7 @@ ExchangeResult ExchangeGetControllerInfo(uint8_t reply[REPORT_BUFFER_BYTES], boo
 
 ExchangeResult SystemLockSet(bool* confirmed) {
     *confirmed = false;
-    Request request;
-    BeginRequest(&request, CMD_SYSTEM_LOCK, 0x01, 4);
-    request.bytes[3] = 0x01;
+    const Request request = StateRequest(CMD_SYSTEM_LOCK, 0x01);
     uint8_t reply[REPORT_BUFFER_BYTES];
     ExchangeResult result = Exchange(request, REPLY_STATE_BYTES, reply);
     if (result != EXCHANGE_OK)
@@ -153,17 +159,13 @@ ExchangeResult SystemLockSet(bool* confirmed) {
 }
 
 void SystemLockReset() {
-    Request request;
-    BeginRequest(&request, CMD_SYSTEM_LOCK, 0x01, 4);
-    request.bytes[3] = 0x00;
+    const Request request = StateRequest(CMD_SYSTEM_LOCK, 0x00);
     ExchangeIgnored(request);
 }
 
 ExchangeResult WriteProtectClear(bool* confirmed) {
     *confirmed = false;
-    Request request;
-    BeginRequest(&request, CMD_WRITE_PROTECT, 0x01, 4);
-    request.bytes[3] = 0x00;
+    const Request request = StateRequest(CMD_WRITE_PROTECT, 0x00);
     uint8_t reply[REPORT_BUFFER_BYTES];
     ExchangeResult result = Exchange(request, REPLY_CODE_BYTES, reply);
     if (result != EXCHANGE_OK)
@@ -178,9 +180,7 @@ ExchangeResult WriteProtectClear(bool* confirmed) {
 }
 
 void WriteProtectSet() {
-    Request request;
-    BeginRequest(&request, CMD_WRITE_PROTECT, 0x01, 4);
-    request.bytes[3] = 0x01;
+    const Request request = StateRequest(CMD_WRITE_PROTECT, 0x01);
     ExchangeIgnored(request);
 }
 

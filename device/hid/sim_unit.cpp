@@ -502,32 +502,37 @@ HidHandle HidOpenInterface(const char16_t* path) {
     return HID_INVALID_HANDLE;
 }
 
-int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {
+// The unit behind a live handle; null with the last error set otherwise.
+static const SimInterface* UnitBehind(HidHandle handle) {
     OpenHandle* open = FindHandle(handle);
-    if (open == nullptr)
-        return Fail(SIM_LAST_ERROR_INVALID_HANDLE);
-    if (!HandleIsLive(*open))
-        return Fail(SIM_LAST_ERROR_NOT_CONNECTED);
-    const SimInterface& unit = g_slots[open->interfaceIndex].unit;
-    if (!unit.attributesReadable)
+    if (open == nullptr || !HandleIsLive(*open)) {
+        PlatformSetLastError(open == nullptr ? SIM_LAST_ERROR_INVALID_HANDLE
+                                             : SIM_LAST_ERROR_NOT_CONNECTED);
+        return nullptr;
+    }
+    return &g_slots[open->interfaceIndex].unit;
+}
+
+int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {
+    const SimInterface* unit = UnitBehind(handle);
+    if (unit == nullptr)
+        return -1;
+    if (!unit->attributesReadable)
         return Fail(SIM_LAST_ERROR_GEN_FAILURE);
-    *vendorId = unit.vendorId;
-    *productId = unit.productId;
+    *vendorId = unit->vendorId;
+    *productId = unit->productId;
     return 0;
 }
 
 int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
                         uint16_t* outputReportLength) {
-    OpenHandle* open = FindHandle(handle);
-    if (open == nullptr)
-        return Fail(SIM_LAST_ERROR_INVALID_HANDLE);
-    if (!HandleIsLive(*open))
-        return Fail(SIM_LAST_ERROR_NOT_CONNECTED);
-    const SimInterface& unit = g_slots[open->interfaceIndex].unit;
-    if (!unit.capsReadable)
+    const SimInterface* unit = UnitBehind(handle);
+    if (unit == nullptr)
+        return -1;
+    if (!unit->capsReadable)
         return Fail(SIM_LAST_ERROR_GEN_FAILURE);
-    *inputReportLength = unit.inputReportLength;
-    *outputReportLength = unit.outputReportLength;
+    *inputReportLength = unit->inputReportLength;
+    *outputReportLength = unit->outputReportLength;
     return 0;
 }
 
