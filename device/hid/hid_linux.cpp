@@ -110,9 +110,8 @@ int64_t MonotonicMs() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Waits until the node has a report to read; false on time-out or error.
-bool WaitReadable(int fd, uint32_t timeoutMs) {
-    const int64_t deadline = MonotonicMs() + timeoutMs;
+// Waits until the node may have a report to read; false on time-out or error.
+bool WaitReadable(int fd, int64_t deadline) {
     for (;;) {
         const int64_t left = deadline - MonotonicMs();
         if (left <= 0) {
@@ -205,7 +204,7 @@ HidHandle HidOpenInterface(const char16_t* path) {
     // Up to 3 UTF-8 bytes for every UTF-16 unit.
     std::string node(WideLength(path) * 3 + 1, '\0');
     node.resize(WideToUtf8(&node[0], node.size(), path));
-    const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         KeepErrno();
         return HID_INVALID_HANDLE;
@@ -251,10 +250,22 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
     if (iface == nullptr || report == nullptr || length == 0) {
         return -1;
     }
+    const int64_t deadline = MonotonicMs() + HID_READ_TIMEOUT_MS;
     for (;;) {
         const ssize_t written = write(iface->fd, report, length);
         if (written < 0 && errno == EINTR) {
             continue;
+        }
+        // A node opened without blocking may refuse for a moment; wait for room.
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int64_t left = deadline - MonotonicMs();
+            pollfd request = {iface->fd, POLLOUT, 0};
+            if (left > 0 && poll(&request, 1, static_cast<int>(left)) > 0 &&
+                (request.revents & POLLOUT)) {
+                continue;
+            }
+            PlatformSetLastError(ETIMEDOUT);
+            return -1;
         }
         if (written < 0) {
             KeepErrno();
@@ -284,23 +295,28 @@ int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t t
         ++target;
         --wanted;
     }
-    if (!WaitReadable(iface->fd, timeoutMs)) {
-        return -1;
-    }
+    // The node does not block: a reply already there is taken at once, and only
+    // otherwise does the read wait, at most until the deadline.
+    const int64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
         const ssize_t got = read(iface->fd, target, wanted);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            KeepErrno();
-            return -1;
+        if (got > 0) {
+            return 0;
         }
         if (got == 0) {
             PlatformSetLastError(ENODEV);
             return -1;
         }
-        return 0;
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            KeepErrno();
+            return -1;
+        }
+        if (!WaitReadable(iface->fd, deadline)) {
+            return -1;
+        }
     }
 }
 
