@@ -44,13 +44,20 @@ QMessageBox::Icon IconOfStyle(uint32_t style) {
 } // namespace
 
 void InstallPlatformTranslations(uint16_t language) {
+    static QTranslator* installed = nullptr;
+    if (installed != nullptr) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
     if (language != RES_LANG_GERMAN) {
         return;
     }
-    QTranslator* translator = new QTranslator(QCoreApplication::instance());
+    QTranslator* translator = new QTranslator;
     if (translator->load(QStringLiteral("qtbase_de"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(translator);
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator)) {
+        installed = translator;
     } else {
         delete translator;
     }

@@ -3,7 +3,8 @@
 #pragma once
 #include <cstdint>
 
-// Loads Qt's own translations (message-box buttons) for the language.
+// Loads Qt's own translations (message-box buttons) for the language, replacing
+// those loaded before; English needs none.
 void InstallPlatformTranslations(uint16_t language);
 // The image UiMapFirmwareImage hands out; by default the one the program carries.
 // Tests put a short image here to keep a whole update brief.

@@ -1,0 +1,411 @@
+// The Linux dialog driven in-process over the simulated unit, on the offscreen
+// platform: what the user sees at start, on plugging and unplugging, through a
+// whole update with its progress window, in English and German.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <unistd.h>
+#include <vector>
+
+#include "app/linux/dialog_units.h"
+#include "app/linux/main_dialog_window.h"
+#include "app/linux/qt_ui_port.h"
+#include "app/linux/sim_panel.h"
+#include "app/main_dialog.h"
+#include "device/hid/hid_port.h"
+#include "device/hid/sim_unit.h"
+#include "device/unit_connection.h"
+#include "res/resource_data.h"
+#include "res/resource_ids.h"
+
+namespace {
+
+QString Table(uint16_t id) {
+    char16_t text[TEXT_BUFFER_CHARS];
+    UiLoadString(id, text, TEXT_BUFFER_CHARS);
+    return QString::fromUtf16(text);
+}
+
+QString WithInstructions(uint16_t id) {
+    return Table(id) + QStringLiteral("\r\n\r\n") + Table(IDS_INSTRUCTIONS);
+}
+
+void SetLanguage(const char* locale) {
+    qputenv("LC_ALL", locale);
+    InstallPlatformTranslations(ResLanguageFromEnvironment());
+}
+
+struct BoxSeen {
+    QString caption, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+};
+
+// Waits for the next message box, notes what it shows, runs `meanwhile` (with the
+// box still open) and then presses the button `answer`.
+void AnswerNextBox(QMessageBox::StandardButton answer, std::vector<BoxSeen>* seen,
+                   std::function<void()> meanwhile = {}) {
+    QTimer* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, answer, seen, meanwhile] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            QMessageBox* box = qobject_cast<QMessageBox*>(widget);
+            if (box == nullptr || !box->isVisible()) {
+                continue;
+            }
+            poll->stop();
+            poll->deleteLater();
+            BoxSeen noted;
+            noted.caption = box->windowTitle();
+            noted.text = box->text();
+            noted.icon = box->icon();
+            for (QAbstractButton* button : box->buttons()) {
+                noted.buttons << button->text().remove(QLatin1Char('&'));
+            }
+            seen->push_back(noted);
+            if (meanwhile) {
+                meanwhile();
+            }
+            box->button(answer)->click();
+            return;
+        }
+    });
+    poll->start(20);
+}
+
+QString ScreenshotDir() {
+    const QString dir = QStringLiteral(VESPRA_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+class PaintCounter : public QWidget {
+  public:
+    int paints = 0;
+
+  protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+} // namespace
+
+class DialogTest : public QObject {
+    Q_OBJECT
+
+  private:
+    MainDialogWindow* dialog = nullptr;
+
+    // The program's own start: the closed record, the dialog, its set-up, shown.
+    void Start(bool unitPlugged) {
+        ResetUnitConnection();
+        SimPanel* panel = SimPanelInstance();
+        if (!unitPlugged) {
+            SimUnplug(0);
+        }
+        (void)panel;
+        dialog = new MainDialogWindow(ResLanguageFromEnvironment());
+        dialog->initialise();
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    }
+
+    QString Text(int id) const { return QString::fromStdU16String(dialog->controlText(id)); }
+    bool Enabled(int id) const { return dialog->control(id)->isEnabled(); }
+    QString Shown(int id) const {
+        QWidget* widget = dialog->control(id);
+        if (QLabel* label = qobject_cast<QLabel*>(widget)) {
+            return label->text();
+        }
+        if (QPlainTextEdit* edit = qobject_cast<QPlainTextEdit*>(widget)) {
+            return edit->toPlainText();
+        }
+        if (QGroupBox* group = qobject_cast<QGroupBox*>(widget)) {
+            return group->title();
+        }
+        return qobject_cast<QPushButton*>(widget)->text();
+    }
+    void Save(const QString& name) {
+        QVERIFY(dialog->grab().save(ScreenshotDir() + QLatin1Char('/') + name));
+    }
+
+  private slots:
+    void init() {
+        SetLanguage("en_US.UTF-8");
+        SetFirmwareImageForUpdate(ResFirmwareImageData(), ResFirmwareImageSize());
+    }
+
+    void cleanup() {
+        if (dialog != nullptr) {
+            dialog->close();
+            delete dialog;
+            dialog = nullptr;
+        }
+        g_mainDialog = 0;
+    }
+
+    // Template 110 in pixels through the dialog font, the template's texts, and
+    // the texts set at start: no unit, the instructions, an empty panel.
+    void startsWithNoUnit() {
+        Start(false);
+        const ResDialogTemplate* layout = ResFindDialog(IDD_MAIN_DIALOG, RES_LANG_ENGLISH);
+        QVERIFY(layout != nullptr);
+        const DialogBaseUnits base = DialogBaseUnitsOf(dialog->font());
+        QCOMPARE(dialog->size(), DialogUnitsToPixels(0, 0, layout->cx, layout->cy, base).size());
+        for (int i = 0; i < layout->controlCount; ++i) {
+            const ResDialogControl& item = layout->controls[i];
+            if (item.id == -1) {
+                continue;
+            }
+            QCOMPARE(dialog->control(item.id)->geometry(),
+                     DialogUnitsToPixels(item.x, item.y, item.cx, item.cy, base));
+        }
+
+        char16_t title[TITLE_BUFFER_CHARS];
+        FormatMainTitle(title, TITLE_BUFFER_CHARS);
+        QCOMPARE(dialog->windowTitle(), QString::fromUtf16(title));
+        QVERIFY(dialog->windowTitle().endsWith(QStringLiteral("3.5 ")));
+        QVERIFY(!dialog->windowIcon().isNull());
+
+        QCOMPARE(Text(IDC_STATUS_PANE), WithInstructions(IDS_NO_UNIT));
+        QCOMPARE(Shown(IDC_STATUS_PANE), WithInstructions(IDS_NO_UNIT).replace("\r\n", "\n"));
+        QCOMPARE(Shown(IDC_CLOSE), QStringLiteral("Close"));
+        QCOMPARE(Shown(IDC_UPDATE), QStringLiteral("Update"));
+        QCOMPARE(Shown(IDC_VERSION_GROUP), QStringLiteral("Installed firmware version"));
+        QCOMPARE(Shown(IDC_ROW1_CAPTION), Table(IDS_ROW1_CAPTION));
+        QCOMPARE(Shown(IDC_ROW2_CAPTION), Table(IDS_ROW2_CAPTION));
+        QCOMPARE(Shown(IDC_ROW3_CAPTION), Table(IDS_ROW3_CAPTION));
+        for (int id : {IDC_ROW1_VALUE, IDC_ROW2_VALUE, IDC_ROW3_VALUE}) {
+            QCOMPARE(Shown(id), QStringLiteral("0.0.0"));
+            QVERIFY(!Enabled(id));
+        }
+        QVERIFY(!Enabled(IDC_UPDATE));
+        QVERIFY(qobject_cast<QPushButton*>(dialog->control(IDC_CLOSE))->isDefault());
+        Save(QStringLiteral("dialog_en_no_unit.png"));
+    }
+
+    // Only the controller row is red, and the logo never paints its key colour.
+    void redRowAndKeyedLogo() {
+        Start(true);
+        for (int id : {IDC_ROW1_CAPTION, IDC_ROW2_CAPTION, IDC_ROW3_CAPTION, IDC_ROW1_VALUE,
+                       IDC_ROW2_VALUE, IDC_ROW3_VALUE}) {
+            const QColor text =
+                dialog->control(id)->palette().color(QPalette::Active, QPalette::WindowText);
+            QCOMPARE(text == QColor(255, 0, 0), IsRedLabel(id));
+        }
+        const QImage shot = dialog->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QWidget* group = dialog->control(IDC_VERSION_GROUP);
+        const QRect logo(group->geometry().right() + 21, group->y(), 60, 20);
+        int green = 0, painted = 0;
+        const QRgb face = shot.pixel(dialog->width() - 2, dialog->height() - 2);
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                green += shot.pixel(x, y) == qRgb(0, 255, 0);
+                painted += logo.contains(x, y) && shot.pixel(x, y) != face;
+            }
+        }
+        QCOMPARE(green, 0);
+        QVERIFY2(painted > 100, "no logo right of the group box");
+    }
+
+    void arrivalOfReadyUnitThenRemoval() {
+        Start(false);
+        SimPanelInstance()->plugIn();
+        QCOMPARE(Text(IDC_STATUS_PANE), Table(IDS_READY));
+        QVERIFY(Enabled(IDC_UPDATE));
+        QCOMPARE(Shown(IDC_ROW1_CAPTION), QStringLiteral("LINK-CUBE"));
+        QCOMPARE(Shown(IDC_ROW1_VALUE), QStringLiteral("2.3"));
+        QCOMPARE(Shown(IDC_ROW2_VALUE), QStringLiteral("1.2"));
+        QCOMPARE(Shown(IDC_ROW3_VALUE), QStringLiteral("3.4"));
+        QVERIFY(Enabled(IDC_ROW3_VALUE));
+        Save(QStringLiteral("dialog_en_ready.png"));
+
+        SimPanelInstance()->unplug();
+        QCOMPARE(Text(IDC_STATUS_PANE), WithInstructions(IDS_CONNECTION_LOST));
+        QVERIFY(!Enabled(IDC_UPDATE));
+        QCOMPARE(Shown(IDC_ROW1_VALUE), QStringLiteral("0.0.0"));
+        QVERIFY(!UnitIsOpen());
+    }
+
+    // A short image keeps the real pauses (about 6 s) bearable; the order of steps
+    // and the image's bytes are checked in full by the core tests.
+    void wholeUpdateWithProgressWindow() {
+        std::vector<uint8_t> image(48 * 30 + 32);
+        for (size_t i = 0; i < image.size(); ++i) {
+            image[i] = static_cast<uint8_t>(i * 13 + 7);
+        }
+        SetFirmwareImageForUpdate(image.data(), static_cast<uint32_t>(image.size()));
+        Start(true);
+
+        struct ProgressSeen {
+            QString title;
+            QRect frame;
+            bool topLevel = false;
+            bool ownedByDialog = false;
+            int value = -1;
+        };
+        std::vector<ProgressSeen> progress;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                QProgressBar* bar = qobject_cast<QProgressBar*>(widget);
+                if (bar == nullptr || !bar->isVisible()) {
+                    continue;
+                }
+                if (progress.empty()) {
+                    QVERIFY(bar->grab().save(ScreenshotDir() + "/progress_en.png"));
+                }
+                progress.push_back({bar->windowTitle(), bar->frameGeometry(), bar->isWindow(),
+                                    bar->parentWidget() == dialog, bar->value()});
+            }
+        });
+        watch.start(10);
+
+        std::vector<BoxSeen> boxes;
+        AnswerNextBox(QMessageBox::Ok, &boxes);
+        QTest::mouseClick(dialog->control(IDC_UPDATE), Qt::LeftButton);
+        watch.stop();
+
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].caption, Table(IDS_IMPORTANT_NOTE_CAPTION));
+        QCOMPARE(boxes[0].text, Table(IDS_DO_NOT_INTERRUPT));
+        QCOMPARE(boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(boxes[0].buttons.size(), 2);
+
+        QVERIFY(!progress.empty());
+        const QRect frame = dialog->frameGeometry();
+        const QPoint centre(frame.left() + frame.width() / 2, frame.top() + frame.height() / 2);
+        QCOMPARE(progress.front().title, Table(IDS_PROGRESS_TITLE));
+        QVERIFY(progress.front().topLevel && progress.front().ownedByDialog);
+        QCOMPARE(progress.front().frame, QRect(centre.x() - 200, centre.y() - 25, 400, 50));
+        QVERIFY(progress.back().value >= progress.front().value);
+        // Gone before the success text is set.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            QVERIFY(qobject_cast<QProgressBar*>(widget) == nullptr);
+        }
+
+        QCOMPARE(Text(IDC_STATUS_PANE), Table(IDS_UPDATE_SUCCESSFUL));
+        QCOMPARE(Shown(IDC_ROW3_VALUE), QStringLiteral("3.5"));
+        QVERIFY(!Enabled(IDC_UPDATE));
+        QVERIFY(UnitIsOpen());
+        const std::vector<uint8_t>& flash = SimGetInterface(0).controller.flash;
+        QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
+        Save(QStringLiteral("dialog_en_updated.png"));
+    }
+
+    // A message box's own event loop hands device events to the dialog: the unit
+    // pulled out while the confirmation is open makes the lock step fail.
+    void removalDuringConfirmationReachesTheDialog() {
+        Start(true);
+        std::vector<BoxSeen> boxes;
+        AnswerNextBox(QMessageBox::Ok, &boxes, [&boxes] {
+            SimPanelInstance()->unplug();
+            AnswerNextBox(QMessageBox::Ok, &boxes);
+        });
+        QTest::mouseClick(dialog->control(IDC_UPDATE), Qt::LeftButton);
+
+        QCOMPARE(boxes.size(), size_t(2));
+        QCOMPARE(boxes[1].caption, Table(IDS_UPDATE_FAILED_CAPTION));
+        QCOMPARE(boxes[1].text, Table(IDS_LOCK_NOT_SET)); // first code -1: no code line
+        QCOMPARE(boxes[1].icon, QMessageBox::Critical);
+        QCOMPARE(boxes[1].buttons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(Text(IDC_STATUS_PANE), Table(IDS_TRY_AGAIN));
+        QVERIFY(!Enabled(IDC_UPDATE));
+    }
+
+    void germanTextsAndButtons() {
+        SetLanguage("de_DE.UTF-8");
+        Start(false);
+        QCOMPARE(Shown(IDC_CLOSE), QStringLiteral("Beenden"));
+        QCOMPARE(Shown(IDC_VERSION_GROUP), QStringLiteral("Installierte Firmware Versionen"));
+        const QLabel* heading = nullptr;
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->text() == QStringLiteral("Hinweisfenster:")) {
+                heading = label;
+            }
+        }
+        QVERIFY(heading != nullptr);
+        QCOMPARE(Text(IDC_STATUS_PANE), WithInstructions(IDS_NO_UNIT));
+        QVERIFY(Text(IDC_STATUS_PANE).startsWith(QStringLiteral("Es wurde keine")));
+        QCOMPARE(Shown(IDC_ROW2_CAPTION), QStringLiteral("Regler-Bootloader"));
+        Save(QStringLiteral("dialog_de_no_unit.png"));
+
+        // Qt's own button texts follow the language.
+        SimPanelInstance()->plugIn();
+        std::vector<BoxSeen> boxes;
+        AnswerNextBox(QMessageBox::Cancel, &boxes);
+        QTest::mouseClick(dialog->control(IDC_UPDATE), Qt::LeftButton);
+        QCOMPARE(boxes.size(), size_t(1));
+        QCOMPARE(boxes[0].caption, QStringLiteral("Wichtiger Hinweis"));
+        QVERIFY2(boxes[0].buttons.contains(QStringLiteral("Abbrechen")),
+                 qPrintable(boxes[0].buttons.join(',')));
+        QVERIFY(Enabled(IDC_UPDATE)); // declined: nothing changed
+    }
+
+    // Close button, Escape and the close box: the same end, result 2, unit closed.
+    void everyWayOfClosingEndsAlike_data() {
+        QTest::addColumn<int>("way");
+        QTest::newRow("Close button") << 0;
+        QTest::newRow("Escape") << 1;
+        QTest::newRow("close box") << 2;
+    }
+    void everyWayOfClosingEndsAlike() {
+        QFETCH(int, way);
+        Start(true);
+        QVERIFY(UnitIsOpen());
+        QSignalSpy finished(dialog, &QDialog::finished);
+        if (way == 0) {
+            QTest::mouseClick(dialog->control(IDC_CLOSE), Qt::LeftButton);
+        } else if (way == 1) {
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        } else {
+            dialog->close();
+        }
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), 2);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(!UnitIsOpen());
+    }
+
+    // A pause lasts its full length and keeps windows painted, but hands out no
+    // device event (a socket notifier, as the udev monitor is) until it is over.
+    void pauseRepaintsButHoldsDeviceEvents() {
+        PaintCounter window;
+        window.resize(100, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        int fds[2];
+        QCOMPARE(pipe(fds), 0);
+        QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+        int socketEvents = 0;
+        connect(&notifier, &QSocketNotifier::activated, [&] { ++socketEvents; });
+        QCOMPARE(write(fds[1], "x", 1), ssize_t(1));
+
+        const int paintsBefore = window.paints;
+        window.update();
+        QElapsedTimer clock;
+        clock.start();
+        PlatformSleep(300);
+        QVERIFY(clock.elapsed() >= 300);
+        QVERIFY(window.paints > paintsBefore);
+        QCOMPARE(socketEvents, 0);
+
+        QCoreApplication::processEvents();
+        QVERIFY(socketEvents > 0);
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+};
+
+QTEST_MAIN(DialogTest)
+#include "dialog_test.moc"
