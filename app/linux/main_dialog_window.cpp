@@ -1,5 +1,6 @@
 #include "app/linux/main_dialog_window.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -100,6 +101,15 @@ void MainDialogWindow::buildControls(uint16_t language) {
         if (className == QLatin1String("button") &&
             (item.style & BS_TYPE_MASK) == BS_GROUPBOX_TYPE) {
             groupBox = new QGroupBox(ScreenText(text), this);
+            // As the dialog's Windows twin draws it: a thin frame whose top line
+            // runs through the middle of the caption.
+            const int half = QFontMetrics(font).height() / 2;
+            groupBox->setStyleSheet(
+                QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+                               "QGroupBox::title { subcontrol-origin: margin;"
+                               " subcontrol-position: top left; left: 6px; padding: 0 2px;"
+                               " background-color: palette(window); }")
+                    .arg(half));
             widget = groupBox;
         } else if (className == QLatin1String("button")) {
             QPushButton* button = new QPushButton(ScreenText(text), this);
