@@ -108,11 +108,10 @@ class DialogTest : public QObject {
     // The program's own start: the closed record, the dialog, its set-up, shown.
     void Start(bool unitPlugged) {
         ResetUnitConnection();
-        SimPanel* panel = SimPanelInstance();
+        SimPanelInstance(); // a fresh simulated world with the unit plugged in
         if (!unitPlugged) {
             SimUnplug(0);
         }
-        (void)panel;
         dialog = new MainDialogWindow(ResLanguageFromEnvironment());
         dialog->initialise();
         dialog->show();
