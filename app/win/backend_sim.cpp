@@ -1,9 +1,12 @@
 // The demonstration program: one LINK-CUBE unit in mode 0 with a ready VESPRA 80 LV
 // controller at firmware 3.4, answering at once.
+#include "app/win/sim_demo_unit.h"
 #include "app/win/win_program.h"
 #include "device/hid/sim_unit.h"
 
 void PrepareDeviceBackend() {
     SimReset();
-    SimAddInterface(SimReadyUnit());
+    SimInterface unit = SimReadyUnit();
+    unit.path = SIM_DEMO_UNIT_PATH;
+    SimAddInterface(unit);
 }

@@ -6,7 +6,8 @@
 //   ui_driver.exe <scenario> <updater.exe> <en|de>
 //   scenarios: no-unit   the product with nothing attached, then Close
 //              update    the simulated unit: a whole update, then Close
-//              cancel    the simulated unit: Update, the warning cancelled, then Close
+//              cancel-replug  the simulated unit: Update, the warning cancelled;
+//                        the unit's removal and arrival announced; then Close
 //
 // It speaks to its runner on stdout and stdin: "SNAPSHOT <name>" asks for a
 // screenshot and waits for a line back; "NOTE <text>" is for the log; "FAIL
@@ -15,12 +16,16 @@
 // says the same.
 #include <windows.h>
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/win/sim_demo_unit.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 
@@ -350,10 +355,30 @@ HWND StartUpdater(const wchar_t* path) {
     return dialog;
 }
 
-void CloseAndExpectExitCode0(HWND dialog) {
-    Click(Item(dialog, IDC_CLOSE));
+// The three ways out carry the same ID 2 and must all end the program with 0.
+enum class CloseBy { Button, EscapeKey, CaptionCloseBox };
+
+void CloseAndExpectExitCode0(HWND dialog, CloseBy how) {
+    switch (how) {
+    case CloseBy::Button:
+        Click(Item(dialog, IDC_CLOSE));
+        break;
+    case CloseBy::EscapeKey: {
+        // Keys go to the focused control; the dialog's loop turns Escape into Cancel.
+        GUITHREADINFO thread = {};
+        thread.cbSize = sizeof thread;
+        GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread);
+        const HWND target = thread.hwndFocus != nullptr ? thread.hwndFocus : dialog;
+        PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        break;
+    }
+    case CloseBy::CaptionCloseBox:
+        PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    }
     if (!Check(WaitForSingleObject(g_updater.hProcess, STEP_WAIT_MS) == WAIT_OBJECT_0,
-               "Close did not end the updater")) {
+               "closing did not end the updater")) {
         TerminateProcess(g_updater.hProcess, 1);
         return;
     }
@@ -405,7 +430,9 @@ void NoUnit(const wchar_t* updater) {
     ExpectEnabled(Item(dialog, IDC_UPDATE), false, "Update");
     ExpectPainting(dialog, false);
     Snapshot("real-no-unit");
-    CloseAndExpectExitCode0(dialog);
+    // One language run leaves by the Close button, the other by the Escape key.
+    CloseAndExpectExitCode0(dialog,
+                            g_language == RES_LANG_GERMAN ? CloseBy::EscapeKey : CloseBy::Button);
 }
 
 struct ReadyRows {
@@ -518,10 +545,30 @@ void Update(const wchar_t* updater) {
     Check(WaitForWindow(L"#32770", dialog, dialog, 0) == nullptr, "a message box is open");
     ExpectPainting(dialog, true);
     Snapshot("sim-success");
-    CloseAndExpectExitCode0(dialog);
+    CloseAndExpectExitCode0(dialog, CloseBy::CaptionCloseBox);
 }
 
-void Cancel(const wchar_t* updater) {
+// What the system sends when the unit's interface comes or goes. The path is
+// given in lower case: the updater must match it without regard to case.
+bool AnnounceInterface(HWND dialog, WPARAM event) {
+    std::wstring path = reinterpret_cast<const wchar_t*>(SIM_DEMO_UNIT_PATH);
+    for (wchar_t& c : path) {
+        c = wchar_t(towlower(c));
+    }
+    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    std::vector<uint8_t> bytes(nameOffset + (path.size() + 1) * sizeof(wchar_t));
+    auto* broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes.data());
+    broadcast->dbcc_size = DWORD(bytes.size());
+    broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    std::memcpy(bytes.data() + nameOffset, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    DWORD_PTR answer = 0;
+    const LRESULT sent =
+        SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(bytes.data()),
+                            SMTO_ABORTIFHUNG, 10000, &answer);
+    return Check(sent != 0, "WM_DEVICECHANGE 0x%04x was not delivered", unsigned(event));
+}
+
+void CancelAndReplug(const wchar_t* updater) {
     const HWND dialog = StartUpdater(updater);
     const ReadyRows rows = ExpectReady(dialog);
     Snapshot("sim-ready");
@@ -541,14 +588,30 @@ void Cancel(const wchar_t* updater) {
     ExpectText(Item(dialog, IDC_ROW3_VALUE), L"3.4", "controller firmware");
     ExpectText(Item(dialog, IDC_ROW1_VALUE), rows.unit, "unit firmware");
     ExpectEnabled(Item(dialog, IDC_UPDATE), true, "Update");
-    CloseAndExpectExitCode0(dialog);
+
+    if (AnnounceInterface(dialog, DBT_DEVICEREMOVECOMPLETE)) {
+        ExpectText(Item(dialog, IDC_STATUS_PANE), WithInstructions(IDS_CONNECTION_LOST),
+                   "hint pane after removal");
+        ExpectEmptyPanel(dialog);
+        ExpectText(Item(dialog, IDC_ROW1_CAPTION), L"LINK-CUBE", "row 1 caption after removal");
+        ExpectEnabled(Item(dialog, IDC_UPDATE), false, "Update after removal");
+        Snapshot("sim-removed");
+    }
+    // The simulated unit never left, so its next arrival finds it ready again.
+    if (AnnounceInterface(dialog, DBT_DEVICEARRIVAL)) {
+        ExpectText(Item(dialog, IDC_STATUS_PANE), Res(IDS_READY), "hint pane after arrival");
+        ExpectText(Item(dialog, IDC_ROW3_VALUE), L"3.4", "controller firmware after arrival");
+        ExpectEnabled(Item(dialog, IDC_UPDATE), true, "Update after arrival");
+    }
+    CloseAndExpectExitCode0(dialog, CloseBy::Button);
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: ui_driver <no-unit|update|cancel> <updater.exe> <en|de>\n");
+        std::fprintf(stderr,
+                     "usage: ui_driver <no-unit|update|cancel-replug> <updater.exe> <en|de>\n");
         return 2;
     }
     const std::wstring scenario = argv[1];
@@ -561,8 +624,8 @@ int wmain(int argc, wchar_t** argv) {
         NoUnit(argv[2]);
     } else if (scenario == L"update") {
         Update(argv[2]);
-    } else if (scenario == L"cancel") {
-        Cancel(argv[2]);
+    } else if (scenario == L"cancel-replug") {
+        CancelAndReplug(argv[2]);
     } else {
         std::fprintf(stderr, "unknown scenario\n");
         return 2;
