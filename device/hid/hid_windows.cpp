@@ -61,6 +61,24 @@ int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t
     return 0;
 }
 
+// One whole report in or out, overlapped so that it can be given up after timeoutMs.
+int TransferReport(HANDLE device, uint8_t* report, uint32_t length, bool write,
+                   uint32_t timeoutMs) {
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        return -1;
+    }
+    const BOOL started = write ? WriteFile(device, report, length, nullptr, &overlapped)
+                               : ReadFile(device, report, length, nullptr, &overlapped);
+    const int result = FinishTransfer(device, &overlapped, started, length, timeoutMs);
+    const DWORD error = GetLastError();
+    CloseHandle(overlapped.hEvent);
+    SetLastError(error);
+    return result;
+}
+
 } // namespace
 
 HidInterfaceSet* HidGetInterfaceSet() {
@@ -169,40 +187,16 @@ int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
 }
 
 int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
-    const HANDLE device = ToWin(handle);
     // Every reply is read right after its request; an input report left over from
     // an earlier, abandoned exchange must not be taken for the coming reply.
-    HidD_FlushQueue(device);
-
-    OVERLAPPED overlapped;
-    std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        return -1;
-    }
-    const BOOL started = WriteFile(device, report, length, nullptr, &overlapped);
+    HidD_FlushQueue(ToWin(handle));
     // A unit that stops taking reports would block a write as surely as a read.
-    const int result = FinishTransfer(device, &overlapped, started, length, HID_READ_TIMEOUT_MS);
-    const DWORD error = GetLastError();
-    CloseHandle(overlapped.hEvent);
-    SetLastError(error);
-    return result;
+    return TransferReport(ToWin(handle), const_cast<uint8_t*>(report), length, true,
+                          HID_READ_TIMEOUT_MS);
 }
 
 int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs) {
-    const HANDLE device = ToWin(handle);
-    OVERLAPPED overlapped;
-    std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        return -1;
-    }
-    const BOOL started = ReadFile(device, report, length, nullptr, &overlapped);
-    const int result = FinishTransfer(device, &overlapped, started, length, timeoutMs);
-    const DWORD error = GetLastError();
-    CloseHandle(overlapped.hEvent);
-    SetLastError(error);
-    return result;
+    return TransferReport(ToWin(handle), report, length, false, timeoutMs);
 }
 
 void HidCloseInterface(HidHandle handle) {

@@ -488,14 +488,28 @@ void ExpectProgressWindow(HWND dialog, HWND progress) {
           "the progress window is not centred over the dialog");
 }
 
-void Update(const wchar_t* updater) {
-    const HWND dialog = StartUpdater(updater);
-    const ReadyRows rows = ExpectReady(dialog);
-    Snapshot("sim-ready");
+struct AtWarning {
+    HWND dialog;
+    ReadyRows rows;
+    HWND box;
+};
 
-    const HWND box = ExpectWarningBox(dialog);
+// The simulated unit found ready, Update pressed, the warning before the update open.
+AtWarning StartAndPressUpdate(const wchar_t* updater) {
+    AtWarning at;
+    at.dialog = StartUpdater(updater);
+    at.rows = ExpectReady(at.dialog);
+    Snapshot("sim-ready");
+    at.box = ExpectWarningBox(at.dialog);
     Snapshot("sim-confirm");
-    Click(Item(box, IDOK));
+    return at;
+}
+
+void Update(const wchar_t* updater) {
+    const AtWarning at = StartAndPressUpdate(updater);
+    const HWND dialog = at.dialog;
+    const ReadyRows& rows = at.rows;
+    Click(Item(at.box, IDOK));
 
     // The erase and its settle pause come first; then the transfer.
     const HWND progress = WaitForWindow(PROGRESS_CLASSW, nullptr, nullptr, STEP_WAIT_MS);
@@ -569,11 +583,10 @@ bool AnnounceInterface(HWND dialog, WPARAM event) {
 }
 
 void CancelAndReplug(const wchar_t* updater) {
-    const HWND dialog = StartUpdater(updater);
-    const ReadyRows rows = ExpectReady(dialog);
-    Snapshot("sim-ready");
-    const HWND box = ExpectWarningBox(dialog);
-    Snapshot("sim-confirm");
+    const AtWarning at = StartAndPressUpdate(updater);
+    const HWND dialog = at.dialog;
+    const ReadyRows& rows = at.rows;
+    const HWND box = at.box;
     Click(Item(box, IDCANCEL));
     const DWORD start = GetTickCount();
     while (IsWindow(box) && GetTickCount() - start < STEP_WAIT_MS) {
