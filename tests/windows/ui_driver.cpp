@@ -510,6 +510,7 @@ void Update(const wchar_t* updater) {
     const HWND dialog = at.dialog;
     const ReadyRows& rows = at.rows;
     Click(Item(at.box, IDOK));
+    const DWORD confirmed = GetTickCount();
 
     // The erase and its settle pause come first; then the transfer.
     const HWND progress = WaitForWindow(PROGRESS_CLASSW, nullptr, nullptr, STEP_WAIT_MS);
@@ -552,6 +553,7 @@ void Update(const wchar_t* updater) {
         Sleep(200);
     }
     ExpectText(Item(dialog, IDC_STATUS_PANE), Res(IDS_UPDATE_SUCCESSFUL), "hint pane");
+    Note("whole update (OK to success text) took %.1f s", (GetTickCount() - confirmed) / 1000.0);
     ExpectText(Item(dialog, IDC_ROW3_VALUE), L"3.5", "controller firmware");
     ExpectText(Item(dialog, IDC_ROW1_VALUE), rows.unit, "unit firmware");
     ExpectText(Item(dialog, IDC_ROW2_VALUE), rows.bootloader, "bootloader");
