@@ -1,0 +1,74 @@
+// How long a whole update takes beyond the pauses it must take. The simulated unit
+// answers every request at once, the pauses are real, and no window is drawn, so
+// what is left over the mandated pauses is the program's own overhead: the
+// exchanges, the text handling and how exactly the platform's sleep keeps time.
+// Prints its figures and asserts nothing about them; exits 1 only when the update
+// itself did not write the image.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "app/detection.h"
+#include "device/command_reports.h"
+#include "device/hid/sim_unit.h"
+#include "device/unit_connection.h"
+#include "res/resource_data.h"
+#include "res/resource_ids.h"
+#include "tests/faults/benchmark/cpu_time.h"
+#include "update/transfer_image.h"
+#include "update/update_procedure.h"
+
+extern std::map<int, std::u16string> g_controlTexts;
+extern int g_errorBoxes;
+
+namespace {
+
+// Every pause that the update must take for an image of this size: 20 ms after the
+// lock, the unprotect step, before the address and before the transfer, the
+// erase's reply delay and settle time, and 20 ms after every block.
+uint64_t MandatedPausesMs(uint32_t imageSize) {
+    const uint64_t blocks = (uint64_t(imageSize) + BLOCK_BYTES - 1) / BLOCK_BYTES;
+    return 4 * STEP_PAUSE_MS + ERASE_REPLY_DELAY_MS + ERASE_SETTLE_MS + blocks * STEP_PAUSE_MS;
+}
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+int main() {
+    const int unit = SimAddInterface(SimReadyUnit());
+    ResetUnitConnection();
+    DetectUnit();
+    if (!UnitIsOpen()) {
+        std::fprintf(stderr, "the simulated unit was not detected as ready\n");
+        return 1;
+    }
+
+    const uint32_t imageSize = ResFirmwareImageSize();
+    const double cpuBefore = ProcessCpuMs();
+    const double wallBefore = NowMs();
+    UpdateProcedure();
+    const double wall = NowMs() - wallBefore;
+    const double cpu = ProcessCpuMs() - cpuBefore;
+
+    const uint8_t* image = ResFirmwareImageData();
+    const std::vector<uint8_t>& flash = SimGetInterface(unit).controller.flash;
+    const bool written = g_errorBoxes == 0 && flash.size() >= imageSize &&
+                         std::equal(image, image + imageSize, flash.begin());
+    const uint64_t mandated = MandatedPausesMs(imageSize);
+    const double overhead = wall - double(mandated);
+    std::printf("whole update of the %u-byte image, %u exchanges%s\n", imageSize,
+                SimExchangeCount() - 3, written ? "" : " - FAILED, the image was not written");
+    std::printf("  wall time        %10.1f ms\n", wall);
+    std::printf("  mandated pauses  %10llu ms\n", (unsigned long long)mandated);
+    std::printf("  overhead         %10.1f ms (%.2f %%)\n", overhead,
+                100.0 * overhead / double(mandated));
+    std::printf("  CPU time         %10.1f ms\n", cpu);
+    CloseUnit();
+    return written ? 0 : 1;
+}
