@@ -232,7 +232,7 @@ class SweepReport : public ::testing::Environment {
         if (g_totals.stride > 1) {
             std::printf(" (one block in %u)", g_totals.stride);
         }
-        std::printf(", %zu fault kinds, %u faults, %u outcomes as specified, %u recovered\n",
+        std::printf(", %zu fault kinds, %u faults, %u outcomes as expected, %u recovered\n",
                     std::size(FAULT_KINDS), g_totals.runs, g_totals.outcomesMatched,
                     g_totals.recovered);
     }
