@@ -35,7 +35,8 @@ void UiEnableItem(int, bool) {}
 void UiSetDialogTitle(const char16_t*) {}
 
 int UiMessageBox(const char16_t* text, const char16_t*, uint32_t style) {
-    if ((style & UI_MB_ICONERROR) == UI_MB_ICONERROR) {
+    constexpr uint32_t ICON_BITS = 0xF0;
+    if ((style & ICON_BITS) == UI_MB_ICONERROR) {
         char line[TEXT_BUFFER_CHARS * 3];
         WideToUtf8(line, sizeof line, text);
         std::fprintf(stderr, "error box: %s\n", line);

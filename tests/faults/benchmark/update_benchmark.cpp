@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/detection.h"
+#include "app/ui_port.h"
 #include "device/command_reports.h"
 #include "device/hid/sim_unit.h"
 #include "device/unit_connection.h"
@@ -58,7 +59,10 @@ int main() {
 
     const uint8_t* image = ResFirmwareImageData();
     const std::vector<uint8_t>& flash = SimGetInterface(unit).controller.flash;
-    const bool written = g_errorBoxes == 0 && flash.size() >= imageSize &&
+    char16_t success[TEXT_BUFFER_CHARS];
+    ResLoadString(IDS_UPDATE_SUCCESSFUL, RES_LANG_ENGLISH, success, TEXT_BUFFER_CHARS);
+    const bool written = g_errorBoxes == 0 && g_controlTexts[IDC_STATUS_PANE] == success &&
+                         flash.size() >= imageSize &&
                          std::equal(image, image + imageSize, flash.begin());
     const uint64_t mandated = MandatedPausesMs(imageSize);
     const double overhead = wall - double(mandated);
