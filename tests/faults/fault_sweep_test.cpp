@@ -399,6 +399,30 @@ class FaultSweep : public BehaviourTest, public ::testing::WithParamInterface<Si
         return "";
     }
 
+    // Checks one faulted run against the failure tables, the wire and the pauses,
+    // then plugs the unit in again and checks that a new update restores it.
+    void Conclude(const Baseline& clean, SimFault kind, uint32_t point, Step step,
+                  const Expected& expected, const std::u16string& paneBefore, int unit,
+                  bool onArrival) {
+        std::string why = CheckOutcome(expected, paneBefore, unit);
+        if (why.empty()) {
+            why = CheckWire(clean, 0, point, expected);
+        }
+        if (why.empty() &&
+            VirtualPauses() != ExpectedPauses(clean, point, step, kind, expected.end)) {
+            why = "pauses";
+        }
+        g_totals.outcomesMatched += why.empty() ? 1 : 0;
+        if (why.empty()) {
+            why = Recover(unit);
+            g_totals.recovered += why.empty() ? 1 : 0;
+        }
+        if (!why.empty()) {
+            Report(kind, point, step, onArrival, why);
+        }
+        ++g_totals.runs;
+    }
+
     void Report(SimFault kind, uint32_t point, Step step, bool onArrival, const std::string& why) {
         if (++m_reported <= MAX_REPORTED) {
             ADD_FAILURE() << why << ": SimInjectFault(" << point << ", SimFault::" << KindName(kind)
@@ -444,23 +468,7 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
 
         RunFlow();
 
-        std::string why = CheckOutcome(expected, u"", unit);
-        if (why.empty()) {
-            why = CheckWire(clean, 0, point, expected);
-        }
-        if (why.empty() &&
-            VirtualPauses() != ExpectedPauses(clean, point, step, kind, expected.end)) {
-            why = "pauses";
-        }
-        g_totals.outcomesMatched += why.empty() ? 1 : 0;
-        if (why.empty()) {
-            why = Recover(unit);
-            g_totals.recovered += why.empty() ? 1 : 0;
-        }
-        if (!why.empty()) {
-            Report(kind, point, step, false, why);
-        }
-        ++g_totals.runs;
+        Conclude(clean, kind, point, step, expected, u"", unit, false);
     }
 
     // The arrival road: the unit is plugged in while the dialog shows no unit.
@@ -477,23 +485,7 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
 
         Arrive();
 
-        std::string why = CheckOutcome(expected, paneBefore, unit);
-        if (why.empty()) {
-            why = CheckWire(clean, 0, point, expected);
-        }
-        if (why.empty() &&
-            VirtualPauses() != ExpectedPauses(clean, point, step, kind, expected.end)) {
-            why = "pauses";
-        }
-        g_totals.outcomesMatched += why.empty() ? 1 : 0;
-        if (why.empty()) {
-            why = Recover(unit);
-            g_totals.recovered += why.empty() ? 1 : 0;
-        }
-        if (!why.empty()) {
-            Report(kind, point, step, true, why);
-        }
-        ++g_totals.runs;
+        Conclude(clean, kind, point, step, expected, paneBefore, unit, true);
     }
 
     g_totals.stride = stride;
