@@ -140,6 +140,27 @@ bool WaitReadable(int fd, int64_t deadline) {
     }
 }
 
+// Every reply is read right after its request, so an input report already queued
+// on the node is a late or repeated answer to an earlier exchange and must not be
+// taken for the coming reply. The node does not block: reading stops at EAGAIN.
+void DropPendingReports(int fd) {
+    // A device that reports without pause must not hold the program here.
+    constexpr int MAX_DROPPED = 256;
+    // The largest report hidraw hands out; a smaller buffer would work as well, as
+    // hidraw drops the part of a report that does not fit.
+    uint8_t discard[4096];
+    for (int dropped = 0; dropped < MAX_DROPPED;) {
+        const ssize_t got = read(fd, discard, sizeof discard);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return;
+        }
+        ++dropped;
+    }
+}
+
 } // namespace
 
 HidInterfaceSet* HidGetInterfaceSet() {
@@ -250,6 +271,7 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
     if (iface == nullptr || report == nullptr || length == 0) {
         return -1;
     }
+    DropPendingReports(iface->fd);
     const int64_t deadline = MonotonicMs() + HID_READ_TIMEOUT_MS;
     for (;;) {
         const ssize_t written = write(iface->fd, report, length);
@@ -271,11 +293,8 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
             KeepErrno();
             return -1;
         }
-        // hidraw takes a report whole or not at all; anything else is a failure.
-        if (static_cast<uint32_t>(written) != length) {
-            PlatformSetLastError(EIO);
-            return -1;
-        }
+        // As on Windows, the count the system reports as sent is not judged: the
+        // call succeeded, so the report went out.
         return 0;
     }
 }
@@ -300,6 +319,8 @@ int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t t
     const int64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
         const ssize_t got = read(iface->fd, target, wanted);
+        // A shorter report is taken as it came; the bytes it does not cover keep
+        // what the caller left in the buffer.
         if (got > 0) {
             return 0;
         }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <linux/hidraw.h>
 #include <mutex>
@@ -70,10 +71,12 @@ struct EmulatedDevice {
     Bytes descriptor = UNIT_DESCRIPTOR;
     bool speaksProtocol = true; // a unit; otherwise it never answers
     bool writesFail = false;
+    size_t writeCount = 0;  // nonzero: a write reports this many bytes as sent
+    size_t replyBytes = 60; // the unit answers with only the first so many bytes
 
     std::mutex lock;
     std::vector<Bytes> requests;
-    Bytes pendingReply;
+    std::deque<Bytes> replies; // input reports queued on the node
     bool lockSet = false, protectCleared = false, erased = false, addressSet = false;
     Bytes flash;
     int blocks = 0;
@@ -195,9 +198,12 @@ gboolean HandleWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer d
     const Bytes request(arg->data, arg->data + arg->data_len);
     device->requests.push_back(request);
     if (device->speaksProtocol) {
-        device->pendingReply = device->Answer(request);
+        Bytes reply = device->Answer(request);
+        reply.resize(std::min(reply.size(), device->replyBytes));
+        device->replies.push_back(reply);
     }
-    umockdev_ioctl_client_complete(client, arg->data_len, 0);
+    const long sent = device->writeCount != 0 ? long(device->writeCount) : long(arg->data_len);
+    umockdev_ioctl_client_complete(client, sent, 0);
     return TRUE;
 }
 
@@ -205,14 +211,15 @@ gboolean HandleRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer da
     EmulatedDevice* device = static_cast<EmulatedDevice*>(data);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard<std::mutex> guard(device->lock);
-    if (device->pendingReply.empty()) {
+    if (device->replies.empty()) {
         // Nothing to report yet: what a hidraw node opened without blocking says.
         umockdev_ioctl_client_complete(client, -1, EAGAIN);
         return TRUE;
     }
-    const size_t length = std::min<size_t>(arg->data_len, device->pendingReply.size());
-    umockdev_ioctl_data_update(arg, 0, device->pendingReply.data(), static_cast<gint>(length));
-    device->pendingReply.clear();
+    Bytes reply = device->replies.front();
+    device->replies.pop_front();
+    const size_t length = std::min<size_t>(arg->data_len, reply.size());
+    umockdev_ioctl_data_update(arg, 0, reply.data(), static_cast<gint>(length));
     umockdev_ioctl_client_complete(client, static_cast<long>(length), 0);
     return TRUE;
 }
@@ -406,6 +413,55 @@ TEST_F(EmulatedHidraw, FailedWriteReportsTheSystemError) {
     ASSERT_EQ(EXCHANGE_WRITE_FAILED, OpenUnit()); // identification's first request
     EXPECT_EQ(uint32_t(EIO), PlatformLastError());
     EXPECT_TRUE(UnitIsOpen());
+}
+
+// Whatever the system reports as transferred, a call that succeeded counts as the
+// whole report sent or read; the bytes a short reply leaves out keep what the
+// buffer held before.
+TEST_F(EmulatedHidraw, ShortTransfersCountAsDone) {
+    Add("hidraw0", [](EmulatedDevice* d) {
+        d->writeCount = 20;
+        d->replyBytes = 10;
+    });
+    const HidHandle handle = HidOpenInterface(u"/dev/hidraw0");
+    ASSERT_NE(HID_INVALID_HANDLE, handle);
+    uint8_t report[60] = {0x01, CMD_GET_UNIT_INFO};
+    ASSERT_EQ(0, HidWriteReport(handle, report, sizeof report));
+    uint8_t reply[60];
+    std::memset(reply, 0xEE, sizeof reply);
+    ASSERT_EQ(0, HidReadReport(handle, reply, sizeof reply, 1000));
+    EXPECT_EQ(0x02, reply[0]);
+    EXPECT_EQ(3, reply[4]); // the controller status, inside the ten bytes
+    EXPECT_EQ(0x03, reply[8]);
+    EXPECT_EQ(0xEE, reply[10]);
+    EXPECT_EQ(0xEE, reply[59]);
+    HidCloseInterface(handle);
+}
+
+// A reply that came after its exchange had given up, and a second copy of a
+// reply, wait on the node; the next exchange must read its own reply.
+TEST_F(EmulatedHidraw, RepliesLeftOnTheNodeAreDroppedBeforeTheNextRequest) {
+    EmulatedDevice* unit = Add("hidraw0");
+    const HidHandle handle = HidOpenInterface(u"/dev/hidraw0");
+    ASSERT_NE(HID_INVALID_HANDLE, handle);
+    {
+        std::lock_guard<std::mutex> guard(unit->lock);
+        Bytes stale(60, 0);
+        stale[0] = 0x02;
+        stale[1] = 0xFF;
+        PutLe32(&stale[4], 0x77);
+        unit->replies.push_back(stale);
+        unit->replies.push_back(stale);
+    }
+    uint8_t request[60] = {0x01, CMD_GET_CONTROLLER_INFO};
+    ASSERT_EQ(0, HidWriteReport(handle, request, sizeof request));
+    uint8_t reply[60] = {0x02};
+    ASSERT_EQ(0, HidReadReport(handle, reply, sizeof reply, 1000));
+    EXPECT_EQ(0x00, reply[1]);
+    EXPECT_EQ(CONTROLLER_TYPE, GetLe32(&reply[4]));
+    std::lock_guard<std::mutex> guard(unit->lock);
+    EXPECT_TRUE(unit->replies.empty());
+    HidCloseInterface(handle);
 }
 
 TEST_F(EmulatedHidraw, NodesThatCannotBeOpenedOrAreAbsentAreRefused) {
