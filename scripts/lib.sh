@@ -13,6 +13,7 @@ BUILD_PACKAGES=(
     umockdev libumockdev-dev
     xvfb x11-utils xdotool imagemagick xauth
     locales fonts-dejavu-core
+    dpkg-dev lintian desktop-file-utils appstream
 )
 
 as_root() {
