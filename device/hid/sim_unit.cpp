@@ -20,8 +20,11 @@ namespace {
 struct OpenHandle {
     int interfaceIndex = 0;
     uint32_t plugGeneration = 0; // the plug-in the handle was opened under
-    bool replyPending = false;
-    std::vector<uint8_t> reply;    // exactly inputReportLength bytes
+    // Input reports waiting to be read, oldest first.
+    std::deque<std::vector<uint8_t>> queued;
+    // A reply that arrives only once the read waiting for it has timed out.
+    std::vector<uint8_t> lateReply;
+    bool lateReplyDue = false;
     uint32_t readFailure = 0;      // last error for a read that fails at once
     uint32_t readTimeoutError = 0; // last error for a read that times out
 };
@@ -76,8 +79,9 @@ bool HandleIsLive(const OpenHandle& handle) {
     return slot.plugged && slot.plugGeneration == handle.plugGeneration;
 }
 
-void Log(int interfaceIndex, bool isWrite, const uint8_t* bytes, uint32_t length, bool failed) {
-    SimWireRecord record{interfaceIndex, isWrite, {}, failed};
+void Log(int interfaceIndex, bool isWrite, const uint8_t* bytes, uint32_t length, bool failed,
+         uint32_t timeoutMs = 0) {
+    SimWireRecord record{interfaceIndex, isWrite, {}, failed, timeoutMs};
     if (bytes != nullptr)
         record.bytes.assign(bytes, bytes + length);
     g_wireLog.push_back(std::move(record));
@@ -542,7 +546,8 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
         return Fail(SIM_LAST_ERROR_INVALID_HANDLE);
     const int index = open->interfaceIndex;
     const uint32_t exchange = g_exchangeCount++;
-    open->replyPending = false;
+    open->queued.clear();
+    open->lateReplyDue = false;
     open->readFailure = 0;
     open->readTimeoutError = 0;
 
@@ -580,14 +585,23 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
         Serve(&unit, request, &reply);
     if (kind == SimFault::ReadFails)
         open->readFailure = fault.lastError;
-    open->reply.assign(unit.inputReportLength, 0);
+    std::vector<uint8_t> answer(unit.inputReportLength, 0);
     if (kind == SimFault::GivenReply)
-        std::copy_n(fault.reply.begin(), std::min(open->reply.size(), fault.reply.size()),
-                    open->reply.begin());
+        std::copy_n(fault.reply.begin(), std::min(answer.size(), fault.reply.size()),
+                    answer.begin());
     else
-        std::copy_n(reply.bytes, std::min(open->reply.size(), sizeof reply.bytes),
-                    open->reply.begin());
-    open->replyPending = true;
+        std::copy_n(reply.bytes, std::min(answer.size(), sizeof reply.bytes), answer.begin());
+    if (kind == SimFault::ShortReply)
+        answer.resize(std::min<size_t>(answer.size(), SIM_SHORT_REPLY_BYTES));
+    if (kind == SimFault::LateReply) {
+        open->readTimeoutError = fault.lastError;
+        open->lateReply = answer;
+        open->lateReplyDue = true;
+        return 0;
+    }
+    open->queued.push_back(answer);
+    if (kind == SimFault::DoubleReply)
+        open->queued.push_back(answer);
     return 0;
 }
 
@@ -608,21 +622,29 @@ int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t t
     if (open->readFailure != 0) {
         const uint32_t error = open->readFailure;
         open->readFailure = 0;
-        open->replyPending = false;
-        Log(index, false, nullptr, 0, true);
+        open->queued.clear();
+        Log(index, false, nullptr, 0, true, timeoutMs);
         return Fail(error);
     }
-    if (!open->replyPending) {
-        // Nothing to answer: the read waits out its time-out.
+    if (open->queued.empty()) {
+        // Nothing to answer: the read waits out its time-out. A late reply comes
+        // just after and waits for the next read.
         const uint32_t error =
             open->readTimeoutError != 0 ? open->readTimeoutError : SIM_LAST_ERROR_TIMEOUT;
         PlatformSleep(timeoutMs);
-        Log(index, false, nullptr, 0, true);
+        Log(index, false, nullptr, 0, true, timeoutMs);
+        if (open->lateReplyDue) {
+            open->lateReplyDue = false;
+            open->queued.push_back(open->lateReply);
+        }
         return Fail(error);
     }
-    open->replyPending = false;
-    memcpy(report, open->reply.data(), length);
-    Log(index, false, report, length, false);
+    // A shorter report fills only its own bytes; the rest keeps what the caller
+    // left there.
+    const std::vector<uint8_t> answer = open->queued.front();
+    open->queued.pop_front();
+    memcpy(report, answer.data(), answer.size());
+    Log(index, false, answer.data(), uint32_t(answer.size()), false, timeoutMs);
     return 0;
 }
 

@@ -17,16 +17,27 @@
 
 enum class SimFault {
     None,
-    WriteFails, // the request write fails (the unit sees nothing)
-    ReadFails,  // the request arrives and is acted on, the reply read fails at once
-    NoAnswer,   // the request arrives but the unit never answers: the read waits out
-                // its time-out (through PlatformSleep) and fails
-    ErrorReply, // the unit answers with byte 1 = 0xFF and the fault's error code,
-                // without acting on the request
-    Unplugged,  // the interface is gone from this exchange on (its write fails)
-    GivenReply, // the unit answers with the bytes given to SimInjectReply, without
-                // acting on the request
+    WriteFails,  // the request write fails (the unit sees nothing)
+    ReadFails,   // the request arrives and is acted on, the reply read fails at once
+    NoAnswer,    // the request arrives but the unit never answers: the read waits out
+                 // its time-out (through PlatformSleep) and fails
+    ErrorReply,  // the unit answers with byte 1 = 0xFF and the fault's error code,
+                 // without acting on the request
+    Unplugged,   // the interface is gone from this exchange on (its write fails)
+    GivenReply,  // the unit answers with the bytes given to SimInjectReply, without
+                 // acting on the request
+    LateReply,   // the unit acts on the request but answers only after the read has
+                 // waited out its time-out and failed; the reply then waits in the
+                 // queue, where the next read would find it
+    DoubleReply, // the unit acts on the request and answers twice: two copies of
+                 // the reply wait in the queue
+    ShortReply,  // the unit acts on the request and answers with only the first
+                 // SIM_SHORT_REPLY_BYTES bytes of its reply
 };
+
+// A short reply carries the report ID, the error mark, the length byte and the
+// state byte; the error code and every data byte are left out.
+constexpr uint32_t SIM_SHORT_REPLY_BYTES = 4;
 
 // Error codes the unit itself sends in bytes 4..7 of an error reply.
 constexpr uint32_t SIM_ERROR_UNKNOWN_COMMAND = 0x0001;
@@ -99,6 +110,7 @@ struct SimWireRecord {
     bool isWrite;               // request (true) or reply (false)
     std::vector<uint8_t> bytes; // exactly what crossed the port
     bool failed = false;        // the call failed; bytes is empty for reads
+    uint32_t timeoutMs = 0;     // reads: the time-out the caller gave
 };
 
 // --- Setting up the world ----------------------------------------------------
@@ -120,6 +132,10 @@ SimInterface SimReadyUnit();
 void SimSetInterfaceListFails(bool fails);
 
 // --- Faults --------------------------------------------------------------------
+// Replies wait in a queue per handle, as input reports do on a real HID device;
+// every request write drops what is still queued first, as the real backends do,
+// so that a late or repeated reply is never read as the next exchange's.
+//
 // Injects `fault` at the exchange with 0-based number `exchangeIndex`, counted over
 // all exchanges (every request write begins one) after this call. errorCode is
 // the code of an ErrorReply; faultLastError is what PlatformLastError reports

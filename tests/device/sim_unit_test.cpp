@@ -136,3 +136,50 @@ TEST_F(DeviceTest, UnplugDuringTheErasePauseFailsTheRead) {
     VirtualClockSetObserver(nullptr);
     EXPECT_EQ(VirtualPauses(), std::vector<uint32_t>{ERASE_REPLY_DELAY_MS});
 }
+
+// Replies wait in a queue as on a real device, and each request drops what is
+// left there: a reply that came after its read gave up, or a second copy of one,
+// would otherwise be read as the answer to the next request (here the lock's
+// state byte 1 as the unprotect's, which must be 0).
+TEST_F(DeviceTest, LateAndRepeatedRepliesWaitInTheQueueUntilTheNextRequest) {
+    const int index = OpenIdentified();
+    SimInjectFault(0, SimFault::LateReply, 0, SIM_LAST_ERROR_TIMEOUT);
+    bool confirmed = false;
+    EXPECT_EQ(SystemLockSet(&confirmed), -3);
+    EXPECT_EQ(SimGetInterface(index).lockState, 1); // the unit acted all the same
+    EXPECT_EQ(PlatformLastError(), SIM_LAST_ERROR_TIMEOUT);
+    EXPECT_EQ(VirtualPauses(), std::vector<uint32_t>{HID_READ_TIMEOUT_MS});
+
+    uint8_t late[60] = {};
+    EXPECT_EQ(HidReadReport(g_unit.deviceHandle, late, 60, 7), 0);
+    EXPECT_EQ(late[1], CMD_SYSTEM_LOCK);
+    EXPECT_NE(HidReadReport(g_unit.deviceHandle, late, 60, 7), 0);
+    EXPECT_EQ(VirtualPauses().back(), 7u); // the time-out the caller gave
+
+    SimInjectFault(0, SimFault::LateReply);
+    EXPECT_EQ(SystemLockSet(&confirmed), -3);
+    EXPECT_EQ(WriteProtectClear(&confirmed), 0);
+    EXPECT_TRUE(confirmed);
+
+    SimInjectFault(0, SimFault::DoubleReply);
+    EXPECT_EQ(SystemLockSet(&confirmed), 0);
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(WriteProtectClear(&confirmed), 0);
+    EXPECT_TRUE(confirmed);
+}
+
+// A short reply is a successful read of fewer bytes: what it leaves out reads as
+// the zeros the exchange cleared the buffer to.
+TEST_F(DeviceTest, ShortReplyFillsOnlyItsOwnBytes) {
+    OpenIdentified();
+    SimInjectFault(0, SimFault::ShortReply);
+    uint8_t reply[REPORT_BUFFER_BYTES];
+    memset(reply, 0xEE, sizeof reply);
+    bool dataTaken = false;
+    EXPECT_EQ(ExchangeGetControllerInfo(reply, &dataTaken), 0);
+    EXPECT_TRUE(dataTaken);
+    EXPECT_EQ(reply[1], CMD_GET_CONTROLLER_INFO);
+    EXPECT_TRUE(
+        std::all_of(reply + SIM_SHORT_REPLY_BYTES, reply + 60, [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(SimWireLog().back().bytes.size(), SIM_SHORT_REPLY_BYTES);
+}
