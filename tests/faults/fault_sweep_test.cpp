@@ -31,8 +31,12 @@ namespace {
 constexpr uint32_t UNIT_ERROR_CODE = 0x8001002A;
 constexpr uint32_t FAULT_LAST_ERROR = 0x1F0D;
 
-const SimFault FAULT_KINDS[] = {SimFault::WriteFails, SimFault::ReadFails, SimFault::NoAnswer,
-                                SimFault::ErrorReply, SimFault::Unplugged};
+const SimFault FAULT_KINDS[] = {SimFault::WriteFails,  SimFault::ReadFails, SimFault::NoAnswer,
+                                SimFault::ErrorReply,  SimFault::Unplugged, SimFault::LateReply,
+                                SimFault::DoubleReply, SimFault::ShortReply};
+
+// Identification's exchanges: unit, firmware and controller information.
+constexpr uint32_t DETECTION_EXCHANGES = 3;
 
 const char* KindName(SimFault kind) {
     switch (kind) {
@@ -46,6 +50,12 @@ const char* KindName(SimFault kind) {
         return "ErrorReply";
     case SimFault::Unplugged:
         return "Unplugged";
+    case SimFault::LateReply:
+        return "LateReply";
+    case SimFault::DoubleReply:
+        return "DoubleReply";
+    case SimFault::ShortReply:
+        return "ShortReply";
     default:
         return "?";
     }
@@ -94,18 +104,21 @@ Step StepOf(const std::vector<uint8_t>& request) {
 }
 
 // The clean flow, recorded once: every request and, per exchange, how many
-// pauses came before its request.
+// pauses came before its request and the time-out its read was given.
 struct Baseline {
     std::vector<std::vector<uint8_t>> requests;
     std::vector<uint32_t> pausesBefore;
     std::vector<uint32_t> pauses;
+    std::vector<uint32_t> readTimeouts;
 };
 
 enum class End {
-    Hint,      // a detection outcome other than Ready: headline and instructions
-    Unchanged, // an arrival whose identification failed: the screen stays
-    Failure,   // the update's failure report
-    Success,   // the update's success (the closing steps cannot fail it)
+    Hint,         // a detection outcome other than Ready: headline and instructions
+    Unchanged,    // an arrival whose identification failed: the screen stays
+    Failure,      // the update's failure report
+    Success,      // the update's success (the closing steps cannot fail it)
+    Ready,        // a detection on arrival that finds the unit ready
+    Incompatible, // the incompatible-controller box, then its headline and instructions
 };
 
 struct Expected {
@@ -117,8 +130,12 @@ struct Expected {
 };
 
 bool RequestArrives(SimFault kind) {
-    return kind == SimFault::ReadFails || kind == SimFault::NoAnswer ||
-           kind == SimFault::ErrorReply;
+    return kind != SimFault::WriteFails && kind != SimFault::Unplugged;
+}
+
+// The read waits out its time-out: nothing comes in time.
+bool TimesOut(SimFault kind) {
+    return kind == SimFault::NoAnswer || kind == SimFault::LateReply;
 }
 
 int32_t StepCode(SimFault kind) {
@@ -128,6 +145,7 @@ int32_t StepCode(SimFault kind) {
         return EXCHANGE_WRITE_FAILED;
     case SimFault::ReadFails:
     case SimFault::NoAnswer:
+    case SimFault::LateReply:
         return EXCHANGE_READ_FAILED;
     default:
         return int32_t(UNIT_ERROR_CODE);
@@ -145,9 +163,35 @@ uint32_t LastErrorAfter(SimFault kind) {
     }
 }
 
+// A short reply is a successful read; the bytes it leaves out are the zeros the
+// exchange cleared the reply buffer to, and the reply is judged as it then reads.
+Expected ShortReplyOutcome(Step step, bool onArrival) {
+    const Expected clean{onArrival ? End::Ready : End::Success, IDS_UPDATE_SUCCESSFUL, 0, 0, true};
+    switch (step) {
+    case Step::UnitInfo:
+        // Mode 0 stays, the controller status reads 0: no updatable controller.
+        return {End::Hint, IDS_NO_UPDATABLE_CONTROLLER, 0, 0, true};
+    case Step::ControllerInfo:
+        // The data block is taken, and a controller type of 0 is no supported one.
+        return {End::Incompatible, IDS_INCOMPATIBLE_CONTROLLER, 0, 0, true};
+    default:
+        // The firmware information is taken as zeros, which detection does not
+        // judge. The update's steps judge bytes 1 and 3 only, both there, or a
+        // code in bytes 4 to 7, which counts only after an error mark.
+        return clean;
+    }
+}
+
 // The failure tables, as the user must meet them.
 Expected ExpectedOutcome(Step step, SimFault kind, bool onArrival) {
     const bool arrives = RequestArrives(kind);
+    if (kind == SimFault::DoubleReply) {
+        // The second copy is dropped before the next request: as if nothing failed.
+        return {onArrival ? End::Ready : End::Success, IDS_UPDATE_SUCCESSFUL, 0, 0, true};
+    }
+    if (kind == SimFault::ShortReply) {
+        return ShortReplyOutcome(step, onArrival);
+    }
     Expected e{End::Failure, 0, StepCode(kind), LastErrorAfter(kind), arrives};
     switch (step) {
     case Step::UnitInfo:
@@ -187,19 +231,29 @@ Expected ExpectedOutcome(Step step, SimFault kind, bool onArrival) {
 }
 
 // The pauses of a run that fails at exchange `point`: the clean flow's up to that
-// request, the erase's reply delay when its request arrived, the read time-out of
-// a unit that does not answer, and the erase's settle pause whatever happened.
+// request, the erase's reply delay when its request arrived, the time-out of a
+// read that gets no reply in time (the one that exchange's read is given), and
+// the erase's settle pause whatever happened. A run that succeeds pauses as the
+// clean flow does, plus the time-out of a closing step that got no reply.
 std::vector<uint32_t> ExpectedPauses(const Baseline& clean, uint32_t point, Step step,
                                      SimFault kind, End end) {
     std::vector<uint32_t> pauses = clean.pauses;
-    if (end != End::Success) {
-        pauses.resize(clean.pausesBefore[point]);
+    if (end == End::Ready) {
+        pauses.resize(clean.pausesBefore[DETECTION_EXCHANGES]);
+        return pauses;
     }
+    if (end == End::Success) {
+        if (TimesOut(kind)) {
+            pauses.push_back(clean.readTimeouts[point]);
+        }
+        return pauses;
+    }
+    pauses.resize(clean.pausesBefore[point]);
     if (step == Step::Erase && RequestArrives(kind)) {
         pauses.push_back(ERASE_REPLY_DELAY_MS);
     }
-    if (kind == SimFault::NoAnswer) {
-        pauses.push_back(HID_READ_TIMEOUT_MS);
+    if (TimesOut(kind)) {
+        pauses.push_back(clean.readTimeouts[point]);
     }
     if (step == Step::Erase) {
         pauses.push_back(ERASE_SETTLE_MS);
@@ -278,6 +332,13 @@ class FaultSweep : public BehaviourTest, public ::testing::WithParamInterface<Si
             RunFlow();
             s_clean.requests = SimSentRequests();
             s_clean.pauses = VirtualPauses();
+            for (const SimWireRecord& record : SimWireLog()) {
+                if (record.isWrite) {
+                    s_clean.readTimeouts.push_back(0);
+                } else if (!s_clean.readTimeouts.empty()) {
+                    s_clean.readTimeouts.back() = record.timeoutMs;
+                }
+            }
             while (s_clean.pausesBefore.size() < s_clean.requests.size()) {
                 s_clean.pausesBefore.push_back(uint32_t(s_clean.pauses.size()));
             }
@@ -332,10 +393,21 @@ class FaultSweep : public BehaviourTest, public ::testing::WithParamInterface<Si
             check(g_ui.texts[IDC_ROW3_VALUE] == u"3.5", "controller version not 3.5");
             check(FlashHoldsTheImage(unit), "flash does not hold the image");
             break;
+        case End::Ready:
+            check(boxes.empty(), "a message box was shown");
+            check(Pane() == TableText(IDS_READY), "pane text");
+            break;
+        case End::Incompatible:
+            check(boxes.size() == 1 && boxes[0]->caption == TableText(IDS_INCOMPATIBLE_CAPTION),
+                  "not exactly the incompatible-controller box");
+            check(Pane() == HintText(e.message), "pane text");
+            check(PanelIsEmpty(), "version panel not empty");
+            break;
         }
-        check(!UpdateEnabled(), "Update enabled");
-        check(UnitIsOpen() == (e.end == End::Success), "unit open or closed wrongly");
-        check(SimOpenHandleCount() == (e.end == End::Success ? 1 : 0), "handles left open");
+        const bool open = e.end == End::Success || e.end == End::Ready;
+        check(UpdateEnabled() == (e.end == End::Ready), "Update enabled or disabled wrongly");
+        check(UnitIsOpen() == open, "unit open or closed wrongly");
+        check(SimOpenHandleCount() == (open ? 1 : 0), "handles left open");
         check(SimInterfaceSetCount() == 0, "interface set not destroyed");
         return why;
     }
@@ -365,12 +437,15 @@ class FaultSweep : public BehaviourTest, public ::testing::WithParamInterface<Si
                 return "the failing request arrived or not against the fault";
             }
         }
-        const uint32_t expectedAttempts =
-            e.end == End::Success ? uint32_t(clean.requests.size()) - first : point - first + 1;
+        const bool runsOn = e.end == End::Success || e.end == End::Ready;
+        const uint32_t expectedAttempts = e.end == End::Success
+                                              ? uint32_t(clean.requests.size()) - first
+                                          : e.end == End::Ready ? DETECTION_EXCHANGES - first
+                                                                : point - first + 1;
         if (attempts != expectedAttempts) {
             return "requests after the failing exchange";
         }
-        if (e.end != End::Success && log.size() - lastWrite > 2) {
+        if (!runsOn && log.size() - lastWrite > 2) {
             return "more than one read for the failing exchange";
         }
         return "";
@@ -447,7 +522,8 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
     const SimFault kind = GetParam();
     const Baseline& clean = Clean();
     // Start-up detection with three exchanges, then the whole update.
-    ASSERT_EQ(clean.requests.size(), 3u + 4u + 2037u + 2u);
+    ASSERT_EQ(clean.requests.size(), DETECTION_EXCHANGES + 4u + 2037u + 2u);
+    ASSERT_EQ(clean.readTimeouts.size(), clean.requests.size());
     ASSERT_EQ(clean.pauses.size(), 6u + 2037u);
 
     // The start-up road: a fault at every exchange of detection and update.
@@ -472,7 +548,7 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
     }
 
     // The arrival road: the unit is plugged in while the dialog shows no unit.
-    for (uint32_t point = 0; point < 3; ++point) {
+    for (uint32_t point = 0; point < DETECTION_EXCHANGES; ++point) {
         const int unit = Restart();
         SimUnplug(unit);
         DetectUnit();
@@ -489,7 +565,7 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
     }
 
     g_totals.stride = stride;
-    g_totals.points = points + 3;
+    g_totals.points = points + DETECTION_EXCHANGES;
     EXPECT_EQ(m_reported, 0) << "runs that did not end as expected or did not recover";
 }
 
