@@ -33,11 +33,14 @@ void ForgetDetail(HidInterfaceSet* set) {
     set->detail = nullptr;
 }
 
-// Waits for an overlapped transfer of exactly `length` bytes. On time-out the
-// transfer is cancelled and waited for, so that the system no longer writes into
-// the caller's buffer or the OVERLAPPED when this returns.
-int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t length,
-                   uint32_t timeoutMs) {
+// Waits for an overlapped transfer. On time-out the transfer is cancelled and
+// waited for, so that the system no longer writes into the caller's buffer or the
+// OVERLAPPED when this returns. The count of bytes transferred is not judged: HID
+// stacks differ in whether they count the report-ID byte (one reports 59 for a
+// 60-byte report), so the success of the transfer alone counts. After a success
+// the thread's last error is 0, so that a failure judged later from the reply's
+// bytes does not show a stale value such as ERROR_IO_PENDING as its system code.
+int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t timeoutMs) {
     DWORD transferred = 0;
     if (!started) {
         if (GetLastError() != ERROR_IO_PENDING) {
@@ -53,11 +56,7 @@ int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t
     if (!GetOverlappedResult(handle, overlapped, &transferred, FALSE)) {
         return -1;
     }
-    if (transferred != length) {
-        // A report cut short is not the report the protocol speaks of.
-        SetLastError(ERROR_INVALID_DATA);
-        return -1;
-    }
+    SetLastError(ERROR_SUCCESS);
     return 0;
 }
 
@@ -72,7 +71,7 @@ int TransferReport(HANDLE device, uint8_t* report, uint32_t length, bool write,
     }
     const BOOL started = write ? WriteFile(device, report, length, nullptr, &overlapped)
                                : ReadFile(device, report, length, nullptr, &overlapped);
-    const int result = FinishTransfer(device, &overlapped, started, length, timeoutMs);
+    const int result = FinishTransfer(device, &overlapped, started, timeoutMs);
     const DWORD error = GetLastError();
     CloseHandle(overlapped.hEvent);
     SetLastError(error);
