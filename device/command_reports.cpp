@@ -31,7 +31,8 @@ constexpr uint32_t REPLY_IGNORED_BYTES = 1;
 // into a buffer cleared to the report ID, so that no byte of an earlier reply can
 // pass for part of this one.
 ExchangeResult Exchange(const Request& request, uint32_t replyBytesUsed,
-                        uint8_t reply[REPORT_BUFFER_BYTES], uint32_t pauseMs = 0) {
+                        uint8_t reply[REPORT_BUFFER_BYTES], uint32_t pauseMs = 0,
+                        uint32_t replyTimeoutMs = HID_READ_TIMEOUT_MS) {
     if (!UnitIsOpen())
         return EXCHANGE_NOT_OPEN;
     const uint32_t outLength = g_unit.outputReportLength;
@@ -50,7 +51,7 @@ ExchangeResult Exchange(const Request& request, uint32_t replyBytesUsed,
         PlatformSleep(pauseMs);
     memset(reply, 0, REPORT_BUFFER_BYTES);
     reply[0] = REPLY_REPORT_ID;
-    if (HidReadReport(g_unit.deviceHandle, reply, inLength, HID_READ_TIMEOUT_MS) != 0)
+    if (HidReadReport(g_unit.deviceHandle, reply, inLength, replyTimeoutMs) != 0)
         return EXCHANGE_READ_FAILED;
     return EXCHANGE_OK;
 }
@@ -83,9 +84,10 @@ ExchangeResult JudgeShortCode(const uint8_t* reply, bool* dataTaken) {
     return EXCHANGE_OK;
 }
 
-ExchangeResult ExchangeStandard(const Request& request, uint32_t pauseMs = 0) {
+ExchangeResult ExchangeStandard(const Request& request, uint32_t pauseMs = 0,
+                                uint32_t replyTimeoutMs = HID_READ_TIMEOUT_MS) {
     uint8_t reply[REPORT_BUFFER_BYTES];
-    ExchangeResult result = Exchange(request, REPLY_CODE_BYTES, reply, pauseMs);
+    ExchangeResult result = Exchange(request, REPLY_CODE_BYTES, reply, pauseMs, replyTimeoutMs);
     if (result != EXCHANGE_OK)
         return result;
     return JudgeStandard(reply);
@@ -100,7 +102,7 @@ void ExchangeIgnored(const Request& request) {
 constexpr uint32_t UNIT_INFO_REPLY_BYTES = 16;
 constexpr uint32_t READ_MEMORY_REPLY_BYTES = 16;
 constexpr uint32_t FIRMWARE_INFO_REPLY_BYTES = 36;
-constexpr uint32_t CONTROLLER_INFO_REPLY_BYTES = 44;
+constexpr uint32_t CONTROLLER_INFO_REPLY_BYTES = MIN_INPUT_REPORT_BYTES;
 
 constexpr uint8_t READ_MEMORY_BYTE_COUNT = 12;
 constexpr uint32_t FIRMWARE_INFO_SIZE = 0x00000020;
@@ -188,7 +190,7 @@ ExchangeResult EraseFirmware() {
     Request request;
     BeginRequest(&request, CMD_ERASE_FIRMWARE, 0x04, 8);
     PutLe32(request.bytes + 4, GUARD_WORD);
-    return ExchangeStandard(request, ERASE_REPLY_DELAY_MS);
+    return ExchangeStandard(request, ERASE_REPLY_DELAY_MS, ERASE_REPLY_TIMEOUT_MS);
 }
 
 ExchangeResult SetWriteAddress() {

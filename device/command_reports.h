@@ -23,6 +23,23 @@ constexpr uint32_t UNIT_VERSION_ADDRESS = 0x0801FC00;
 constexpr uint32_t ERASE_REPLY_DELAY_MS = 1000;
 constexpr uint32_t WRITE_BLOCK_MAX_WORDS = 14;
 
+// Time-out of the erase reply, counted from the end of the ERASE_REPLY_DELAY_MS
+// pause. A unit answers the erase only once the controller's flash is blank, and
+// erasing some 100 KB of microcontroller flash page by page takes from under a
+// second to several seconds on slow parts (tens of milliseconds per 1-2 KB page,
+// longer as the flash ages). A time-out there fails the update after the old
+// firmware is gone, so the limit is six times the ordinary read's; every other
+// reply comes within HID_READ_TIMEOUT_MS.
+constexpr uint32_t ERASE_REPLY_TIMEOUT_MS = 30000;
+
+// The smallest reports the update can run over: the output report must carry a
+// block of the transfer's 12 words (header and 48 data bytes), the input report
+// the controller-information reply (its 40-byte block ends at byte 43). An
+// interface with shorter reports is refused before anything is sent to it, so
+// that no update can erase a controller it cannot then write.
+constexpr uint32_t MIN_OUTPUT_REPORT_BYTES = 52;
+constexpr uint32_t MIN_INPUT_REPORT_BYTES = 44;
+
 constexpr uint8_t CMD_GET_UNIT_INFO = 0x08;
 constexpr uint8_t CMD_READ_MEMORY = 0x0A;
 constexpr uint8_t CMD_SYSTEM_LOCK = 0x0B;
@@ -44,11 +61,11 @@ ExchangeResult ExchangeGetControllerInfo(uint8_t reply[REPORT_BUFFER_BYTES], boo
 // Update steps. *confirmed is false when the reply's state byte does not show the
 // requested state (the caller reports its own code for that).
 ExchangeResult SystemLockSet(bool* confirmed);
-void SystemLockReset();                         // outcome and reply ignored
+void SystemLockReset(); // outcome and reply ignored
 ExchangeResult WriteProtectClear(bool* confirmed);
-void WriteProtectSet();                         // outcome and reply ignored
+void WriteProtectSet(); // outcome and reply ignored
 ExchangeResult EraseFirmware();
-ExchangeResult SetWriteAddress();               // address 0, standard rule
+ExchangeResult SetWriteAddress(); // address 0, standard rule
 // 0 to 14 words, copied byte for byte from data; -1 beyond that.
 ExchangeResult WriteBlock(const void* data, int32_t wordCount);
 

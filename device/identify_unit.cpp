@@ -55,9 +55,14 @@ ExchangeResult IdentifyUnit() {
     g_unit.outputReportLength = outputLength;
     g_unit.inputReportLength = inputLength;
     // Every report passes through a buffer of REPORT_BUFFER_BYTES; an interface
-    // with larger reports is not the unit this program knows.
-    if (outputLength > REPORT_BUFFER_BYTES || inputLength > REPORT_BUFFER_BYTES)
+    // with larger reports is not the unit this program knows, and one with reports
+    // too short for the update would be erased and then not written.
+    if (outputLength > REPORT_BUFFER_BYTES || inputLength > REPORT_BUFFER_BYTES) {
         return EXCHANGE_NOT_OPEN;
+    }
+    if (outputLength < MIN_OUTPUT_REPORT_BYTES || inputLength < MIN_INPUT_REPORT_BYTES) {
+        return EXCHANGE_NOT_OPEN;
+    }
 
     uint8_t unitInfo[REPORT_BUFFER_BYTES];
     ExchangeResult result = ExchangeGetUnitInfo(unitInfo);

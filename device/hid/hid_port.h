@@ -8,9 +8,10 @@
 typedef intptr_t HidHandle;
 constexpr HidHandle HID_INVALID_HANDLE = -1;
 
-// Read time-out for every reply. The slowest exchange, the erase, answers about
-// 1 s after its request (the program itself waits 1000 ms before reading), so 5 s
-// leaves ample room and still frees the program from a unit that never answers.
+// Time-out of a report write, and of every read but the erase reply's (the device
+// link chooses each read's limit, see command_reports.h). A unit answers an
+// ordinary command within milliseconds; 5 s leaves ample room for a busy USB bus
+// and still frees the program from a unit that never answers.
 constexpr uint32_t HID_READ_TIMEOUT_MS = 5000;
 
 // The set of present HID interfaces, in a stable order.
@@ -27,8 +28,7 @@ enum HidInterfaceEntry : int {
 
 // Path of the interface at index (0, 1, 2, ...). The path stays valid until the
 // next call on the set or until the set is destroyed.
-HidInterfaceEntry HidGetInterfacePath(HidInterfaceSet* set, uint32_t index,
-                                      const char16_t** path);
+HidInterfaceEntry HidGetInterfacePath(HidInterfaceSet* set, uint32_t index, const char16_t** path);
 void HidDestroyInterfaceSet(HidInterfaceSet* set);
 
 // Opens an interface for reading and writing, shared with other processes.
@@ -39,10 +39,17 @@ int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId);
 // them. 0 on success, -1 when the capabilities cannot be read.
 int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
                         uint16_t* outputReportLength);
-// Writes one whole output report. 0 on success.
+// Report transfers count by the success of the call alone: the number of bytes
+// the system reports as transferred is not compared with the length asked for,
+// since HID stacks differ in whether they count the report-ID byte. Bytes of a
+// read that the system did not fill keep what the caller put there.
+//
+// Writes one output report of `length` bytes. 0 on success. Input reports still
+// pending from an earlier, abandoned exchange are dropped first, so that the
+// read that follows cannot take a stale reply for the reply to this request.
 int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length);
-// Reads one whole input report, waiting at most timeoutMs. 0 on success, nonzero
-// on failure or time-out.
+// Reads one input report of at most `length` bytes, waiting at most timeoutMs.
+// 0 on success, nonzero on failure or time-out.
 int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs);
 void HidCloseInterface(HidHandle handle);
 
