@@ -61,3 +61,6 @@ void UiDestroyWindow(UiWindow window);
 // The firmware image carried by the program: first byte and size. Size 0 (or a
 // null pointer) when it is missing.
 void UiMapFirmwareImage(const uint8_t** first, uint32_t* size);
+// The SHA-256 (32 bytes) the build recorded for that image; the update writes
+// nothing unless the mapped image still hashes to it.
+const uint8_t* UiFirmwareImageDigest();

@@ -3,6 +3,8 @@
 // the run through ReportUpdateFailure; nothing is retried.
 #include "update/update_procedure.h"
 
+#include "update/sha256.h"
+
 #include "app/ui_port.h"
 #include "app/version_panel.h"
 #include "device/command_reports.h"
@@ -110,12 +112,14 @@ void UpdateProcedure() {
         return;
     }
 
-    // Without an image the erase would leave the controller empty: refuse before
+    // Without an image, or with one that is not the image the build recorded, the
+    // erase would leave the controller empty or wrongly programmed: refuse before
     // anything is sent.
     const uint8_t* image = nullptr;
     uint32_t imageSize = 0;
     UiMapFirmwareImage(&image, &imageSize);
-    if (image == nullptr || imageSize == 0) {
+    if (image == nullptr || imageSize == 0 ||
+        !Sha256Matches(image, imageSize, UiFirmwareImageDigest())) {
         FailStep(IDS_BLOCK_WRITE_FAILED, NO_CODE_LINE);
         return;
     }

@@ -13,13 +13,16 @@
 
 #include "app/linux/main_dialog_window.h"
 #include "app/linux/qt_ui_port.h"
+#include "res/firmware_image_digest.h"
 #include "res/resource_data.h"
+#include "update/sha256.h"
 
 namespace {
 
 const uint8_t* g_image = nullptr;
 uint32_t g_imageSize = 0;
 bool g_imageChosen = false;
+uint8_t g_chosenImageDigest[SHA256_DIGEST_BYTES] = {};
 
 QWidget* WidgetOf(UiWindow window) {
     return reinterpret_cast<QWidget*>(window);
@@ -67,6 +70,8 @@ void SetFirmwareImageForUpdate(const uint8_t* image, uint32_t size) {
     g_image = image;
     g_imageSize = size;
     g_imageChosen = true;
+    // A stand-in image is the image of this run, so it stands for its own digest.
+    Sha256(image, size, g_chosenImageDigest);
 }
 
 int UiLoadString(uint16_t id, char16_t* buffer, int capacity) {
@@ -226,4 +231,8 @@ void UiMapFirmwareImage(const uint8_t** first, uint32_t* size) {
         *first = ResFirmwareImageData();
         *size = ResFirmwareImageSize();
     }
+}
+
+const uint8_t* UiFirmwareImageDigest() {
+    return g_imageChosen ? g_chosenImageDigest : FIRMWARE_IMAGE_SHA256;
 }

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "app/win/win_program.h"
+#include "res/firmware_image_digest.h"
 #include "update/firmware_image.h"
 
 namespace {
@@ -118,4 +119,8 @@ void UiMapFirmwareImage(const uint8_t** first, uint32_t* size) {
     // Read in place from the module: never copied, never freed.
     *first = static_cast<const uint8_t*>(data);
     *size = SizeofResource(g_moduleInstance, found);
+}
+
+const uint8_t* UiFirmwareImageDigest() {
+    return FIRMWARE_IMAGE_SHA256;
 }

@@ -473,6 +473,33 @@ TEST_F(UpdateTest, MissingOrEmptyImageIsRefusedBeforeAnythingIsSent) {
     }
 }
 
+// An image that differs from the one the build recorded (a flipped bit, a lost
+// tail byte) is refused like a missing one: nothing sent, nothing erased.
+TEST_F(UpdateTest, ImageThatIsNotTheRecordedOneIsRefusedBeforeAnythingIsSent) {
+    const std::vector<uint8_t> real(ResFirmwareImageData(),
+                                    ResFirmwareImageData() + ResFirmwareImageSize());
+    std::vector<uint8_t> flipped = real;
+    flipped[flipped.size() / 2] ^= 0x10;
+    const struct {
+        const uint8_t* data;
+        uint32_t size;
+    } cases[] = {{flipped.data(), uint32_t(flipped.size())},
+                 {real.data(), uint32_t(real.size() - 1)}};
+    for (const auto& c : cases) {
+        SimReset();
+        RecordingUiReset();
+        const int unit = StartWithUnit();
+        g_ui.image = c.data; // the recorded digest stays the real image's
+        g_ui.imageSize = c.size;
+
+        UpdateProcedure();
+
+        ExpectFailureReported(TableText(IDS_BLOCK_WRITE_FAILED));
+        EXPECT_TRUE(SimWireLog().empty());
+        EXPECT_EQ(SimGetInterface(unit).controller.firmwareVersion, 0x0304); // not erased
+    }
+}
+
 TEST_F(UpdateTest, FailingClosingStepsStillEndInSuccess) {
     const struct {
         SimFault first, second;

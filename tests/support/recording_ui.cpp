@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "device/wide_text.h"
+#include "res/firmware_image_digest.h"
 #include "res/resource_data.h"
 #include "tests/support/virtual_clock.h"
+#include "update/sha256.h"
 
 RecordingUi g_ui;
 
@@ -48,6 +51,7 @@ void RecordingUiReset() {
     g_ui.foreground = RECORDING_DIALOG_WINDOW;
     g_ui.image = ResFirmwareImageData();
     g_ui.imageSize = ResFirmwareImageSize();
+    std::memcpy(g_ui.imageDigest, FIRMWARE_IMAGE_SHA256, sizeof g_ui.imageDigest);
     g_ui.enabled[1002] = false;
     g_mainDialog = RECORDING_DIALOG_WINDOW;
     VirtualClockSetObserver(RecordingUiNoteSleep);
@@ -63,6 +67,9 @@ void RecordingUiNoteSleep(uint32_t milliseconds) {
 void RecordingUiSetImage(const uint8_t* image, uint32_t size) {
     g_ui.image = image;
     g_ui.imageSize = size;
+    if (image != nullptr) {
+        Sha256(image, size, g_ui.imageDigest);
+    }
 }
 
 std::string Utf8(const std::u16string& text) {
@@ -237,4 +244,8 @@ void UiMapFirmwareImage(const uint8_t** first, uint32_t* size) {
     Record(UiCall::MapImage);
     *first = g_ui.image;
     *size = g_ui.imageSize;
+}
+
+const uint8_t* UiFirmwareImageDigest() {
+    return g_ui.imageDigest;
 }

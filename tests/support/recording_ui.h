@@ -76,6 +76,7 @@ struct RecordingUi {
 
     const uint8_t* image; // served by UiMapFirmwareImage (default: the real image)
     uint32_t imageSize;
+    uint8_t imageDigest[32]; // served by UiFirmwareImageDigest
 };
 
 extern RecordingUi g_ui;
@@ -84,6 +85,8 @@ extern RecordingUi g_ui;
 // the virtual clock's pauses routed into the log.
 void RecordingUiReset();
 void RecordingUiNoteSleep(uint32_t milliseconds);
+// Serves image as the program's image, with its own digest as the recorded one;
+// bytes changed after this call make it an image that no longer matches.
 void RecordingUiSetImage(const uint8_t* image, uint32_t size);
 
 // The log rendered as short lines, e.g. "text 40004 ...", "enable 1002 0",

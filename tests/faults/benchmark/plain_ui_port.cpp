@@ -7,6 +7,7 @@
 
 #include "app/ui_port.h"
 #include "device/wide_text.h"
+#include "res/firmware_image_digest.h"
 #include "res/resource_data.h"
 
 std::map<int, std::u16string> g_controlTexts;
@@ -64,4 +65,8 @@ void UiDestroyWindow(UiWindow) {}
 void UiMapFirmwareImage(const uint8_t** first, uint32_t* size) {
     *first = ResFirmwareImageData();
     *size = ResFirmwareImageSize();
+}
+
+const uint8_t* UiFirmwareImageDigest() {
+    return FIRMWARE_IMAGE_SHA256;
 }
