@@ -1,5 +1,7 @@
 // Real time for Linux programs without a GUI event loop: the pause sleeps out its
 // whole length, however often signals interrupt it.
+#include <sys/prctl.h>
+
 #include <cerrno>
 #include <ctime>
 
@@ -7,9 +9,21 @@
 
 namespace {
 thread_local uint32_t t_lastError = 0;
+thread_local bool t_slackReduced = false;
+
+// The kernel may end a sleep up to the thread's timer slack (50 us by default)
+// late so that it can batch wake-ups; over the update's two thousand pauses that
+// adds up to a tenth of a second. A pause is never ended early, only on time.
+void ReduceTimerSlack() {
+    if (!t_slackReduced) {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        t_slackReduced = true;
+    }
 }
+} // namespace
 
 void PlatformSleep(uint32_t milliseconds) {
+    ReduceTimerSlack();
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += milliseconds / 1000;
