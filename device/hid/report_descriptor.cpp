@@ -1,6 +1,9 @@
 // Walks the items of a report descriptor and adds up, per report kind and report
 // ID, the bits of every main item (data and constant padding alike), as the HID
-// class driver does when it builds a device's capabilities.
+// class driver does when it builds a device's capabilities. That driver gives
+// every top-level collection an interface of its own with its own lengths; a
+// hidraw node stands for the whole device, so the lengths here are those of its
+// first top-level collection, the interface the device is found by first.
 #include "device/hid/report_descriptor.h"
 
 namespace {
@@ -24,6 +27,8 @@ constexpr uint8_t TYPE_GLOBAL = 1;
 constexpr uint8_t MAIN_INPUT = 0x8;
 constexpr uint8_t MAIN_OUTPUT = 0x9;
 constexpr uint8_t MAIN_FEATURE = 0xB;
+constexpr uint8_t MAIN_COLLECTION = 0xA;
+constexpr uint8_t MAIN_END_COLLECTION = 0xC;
 
 constexpr uint8_t GLOBAL_REPORT_SIZE = 0x7;
 constexpr uint8_t GLOBAL_REPORT_ID = 0x8;
@@ -101,6 +106,9 @@ int ParseReportDescriptor(const uint8_t* descriptor, size_t length, ReportDescri
     GlobalState stack[GLOBAL_STACK_DEPTH];
     int depth = 0;
     bool usesReportIds = false;
+    // Collections open around the current item, and top-level ones begun so far.
+    uint32_t collectionDepth = 0;
+    uint32_t topLevelCollections = 0;
 
     size_t pos = 0;
     while (pos < length) {
@@ -128,8 +136,17 @@ int ParseReportDescriptor(const uint8_t* descriptor, size_t length, ReportDescri
         pos += 1 + dataSize;
 
         if (type == TYPE_MAIN) {
+            if (tag == MAIN_COLLECTION) {
+                if (collectionDepth == 0) {
+                    ++topLevelCollections;
+                }
+                ++collectionDepth;
+            } else if (tag == MAIN_END_COLLECTION && collectionDepth > 0) {
+                --collectionDepth;
+            }
             const int kind = KindOfMainTag(tag);
-            if (kind >= 0) {
+            // Items outside every collection count with the first collection.
+            if (kind >= 0 && topLevelCollections <= 1) {
                 const uint64_t bits = static_cast<uint64_t>(global.reportSize) * global.reportCount;
                 AddBits(&tally.bits[kind][global.reportId], bits);
             }

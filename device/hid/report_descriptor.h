@@ -6,12 +6,13 @@
 #include <cstdint>
 
 struct ReportDescriptorSizes {
-    // Largest report of each kind in bytes plus one byte for the report ID (also
-    // when the device numbers no reports); 0 when the device has no such report.
+    // Largest report of each kind in the first top-level collection, in bytes plus
+    // one byte for the report ID (also when the device numbers no reports); 0 when
+    // that collection has no such report.
     uint16_t inputReportLength;
     uint16_t outputReportLength;
     uint16_t featureReportLength;
-    // True when the descriptor declares report IDs (every report then begins with
+    // True when the descriptor declares report IDs in any collection (every report then begins with
     // its ID on the wire; otherwise hidraw leaves the ID byte out of input reports).
     bool usesReportIds;
 };
