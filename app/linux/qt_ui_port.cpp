@@ -189,7 +189,11 @@ UiWindow UiCreateProgressWindow(const char16_t* title, int32_t x, int32_t y, int
         frameHeight = dialog->frameGeometry().height() - dialog->geometry().height();
     }
     bar->resize(std::max(1, width - frameWidth), std::max(1, height - frameHeight));
-    bar->move(x, y);
+    // Wayland leaves placement to the compositor; there the window is only
+    // transient for the dialog, which the parent above already makes it.
+    if (QGuiApplication::platformName() != QLatin1String("wayland")) {
+        bar->move(x, y);
+    }
     bar->show();
     return reinterpret_cast<UiWindow>(bar);
 }

@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <functional>
 #include <unistd.h>
 #include <vector>
@@ -83,8 +84,11 @@ void AnswerNextBox(QMessageBox::StandardButton answer, std::vector<BoxSeen>* see
     poll->start(20);
 }
 
+// A run on another platform keeps its shots apart from the default run's.
 QString ScreenshotDir() {
-    const QString dir = QStringLiteral(VESPRA_SCREENSHOT_DIR);
+    const QString dir = qEnvironmentVariableIsEmpty("VESPRA_SCREENSHOT_DIR")
+                            ? QStringLiteral(VESPRA_SCREENSHOT_DIR)
+                            : qEnvironmentVariable("VESPRA_SCREENSHOT_DIR");
     QDir().mkpath(dir);
     return dir;
 }
@@ -250,6 +254,7 @@ class DialogTest : public QObject {
             QRect frame;
             bool topLevel = false;
             bool ownedByDialog = false;
+            bool transientForDialog = false;
             int value = -1;
         };
         std::vector<ProgressSeen> progress;
@@ -263,8 +268,12 @@ class DialogTest : public QObject {
                 if (progress.empty()) {
                     QVERIFY(bar->grab().save(ScreenshotDir() + "/progress_en.png"));
                 }
-                progress.push_back({bar->windowTitle(), bar->frameGeometry(), bar->isWindow(),
-                                    bar->parentWidget() == dialog, bar->value()});
+                const QWindow* window = bar->windowHandle();
+                progress.push_back(
+                    {bar->windowTitle(), bar->frameGeometry(), bar->isWindow(),
+                     bar->parentWidget() == dialog,
+                     window != nullptr && window->transientParent() == dialog->windowHandle(),
+                     bar->value()});
             }
         });
         watch.start(10);
@@ -285,7 +294,13 @@ class DialogTest : public QObject {
         const QPoint centre(frame.left() + frame.width() / 2, frame.top() + frame.height() / 2);
         QCOMPARE(progress.front().title, Table(IDS_PROGRESS_TITLE));
         QVERIFY(progress.front().topLevel && progress.front().ownedByDialog);
-        QCOMPARE(progress.front().frame, QRect(centre.x() - 200, centre.y() - 25, 400, 50));
+        QVERIFY(progress.front().transientForDialog);
+        if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+            // The compositor places windows; the size is still the program's.
+            QCOMPARE(progress.front().frame.size(), QSize(400, 50));
+        } else {
+            QCOMPARE(progress.front().frame, QRect(centre.x() - 200, centre.y() - 25, 400, 50));
+        }
         QVERIFY(progress.back().value >= progress.front().value);
         // Gone before the success text is set.
         for (QWidget* widget : QApplication::topLevelWidgets()) {
