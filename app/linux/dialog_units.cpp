@@ -41,3 +41,13 @@ QFont DialogFont(const char16_t* family, int pointSize, int weight, bool italic)
     font.setItalic(italic);
     return font;
 }
+
+WindowDecoration DecorationOf(const QRect& frame, const QRect& client) {
+    WindowDecoration decoration;
+    decoration.frameWidth = client.left() - frame.left();
+    decoration.captionHeight = client.top() - frame.top() - decoration.frameWidth;
+    if (decoration.captionHeight < 0) {
+        decoration.captionHeight = 0;
+    }
+    return decoration;
+}

@@ -18,3 +18,12 @@ QRect DialogUnitsToPixels(int x, int y, int width, int height, DialogBaseUnits b
 // The font a template names, at its point size. Fonts that Linux lacks fall back
 // to the system's sans-serif face.
 QFont DialogFont(const char16_t* family, int pointSize, int weight, bool italic);
+
+// What the window manager adds around the client area, in the two numbers the
+// logo placement takes: the side frame's width and the caption's height alone
+// (the top decoration less the frame), as the Windows metrics give them.
+struct WindowDecoration {
+    int frameWidth;
+    int captionHeight;
+};
+WindowDecoration DecorationOf(const QRect& frame, const QRect& client);

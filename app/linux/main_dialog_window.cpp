@@ -120,6 +120,10 @@ void MainDialogWindow::buildControls(uint16_t language) {
         } else if (className == QLatin1String("edit")) {
             QPlainTextEdit* edit = new QPlainTextEdit(this);
             edit->setReadOnly(true);
+            // A read-only edit shows on the dialog's face, as on Windows.
+            QPalette face = edit->palette();
+            face.setColor(QPalette::Base, face.color(QPalette::Window));
+            edit->setPalette(face);
             edit->setPlainText(ScreenText(text));
             edit->setVerticalScrollBarPolicy(
                 (item.style & WS_VSCROLL_BIT) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
@@ -265,10 +269,13 @@ void MainDialogWindow::paintEvent(QPaintEvent* event) {
     }
     const QRect frame = frameGeometry();
     const QRect inner = geometry();
-    const QRect group(groupBox->mapToGlobal(QPoint(0, 0)), groupBox->size());
+    // From the dialog's own geometry, not mapToGlobal: Wayland tells a client
+    // where its window is only as far as its own frame goes.
+    const QRect group(inner.topLeft() + groupBox->pos(), groupBox->size());
+    const WindowDecoration decoration = DecorationOf(frame, inner);
     const LogoPlacement place =
-        ComputeLogoPlacement(ToUiRect(frame), ToUiRect(group), inner.left() - frame.left(),
-                             inner.top() - frame.top(), m_logo.width(), m_logo.height());
+        ComputeLogoPlacement(ToUiRect(frame), ToUiRect(group), decoration.frameWidth,
+                             decoration.captionHeight, m_logo.width(), m_logo.height());
     if (place.width <= 0 || place.height <= 0) {
         return;
     }

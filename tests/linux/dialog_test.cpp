@@ -196,7 +196,8 @@ class DialogTest : public QObject {
         Save(QStringLiteral("dialog_en_no_unit.png"));
     }
 
-    // Only the controller row is red, and the logo never paints its key colour.
+    // Only the controller row is red, the logo never paints its key colour, and
+    // the read-only pane is no white field.
     void redRowAndKeyedLogo() {
         Start(true);
         for (int id : {IDC_ROW1_CAPTION, IDC_ROW2_CAPTION, IDC_ROW3_CAPTION, IDC_ROW1_VALUE,
@@ -218,6 +219,9 @@ class DialogTest : public QObject {
         }
         QCOMPARE(green, 0);
         QVERIFY2(painted > 100, "no logo right of the group box");
+        // The read-only hint pane shows on the dialog's face, below its text.
+        const QWidget* pane = dialog->control(IDC_STATUS_PANE);
+        QCOMPARE(shot.pixel(pane->x() + 6, pane->geometry().bottom() - 6), face);
     }
 
     void arrivalOfReadyUnitThenRemoval() {
