@@ -219,6 +219,22 @@ class DialogTest : public QObject {
         }
         QCOMPARE(green, 0);
         QVERIFY2(painted > 100, "no logo right of the group box");
+        // As on Windows, the logo's top is the group box's, lowered by the side
+        // frame: only the caption's height is taken off the top decoration. The
+        // bitmap's own top rows are key colour: up to two rows at this size.
+        int logoTop = -1;
+        for (int y = 0; y < shot.height() && logoTop < 0; ++y) {
+            for (int x = logo.left(); x <= logo.right(); ++x) {
+                if (shot.pixel(x, y) != face) {
+                    logoTop = y;
+                    break;
+                }
+            }
+        }
+        const WindowDecoration decoration =
+            DecorationOf(dialog->frameGeometry(), dialog->geometry());
+        const int belowFrame = logoTop - (group->y() + decoration.frameWidth);
+        QVERIFY2(belowFrame >= 0 && belowFrame <= 2, qPrintable(QString::number(belowFrame)));
         // The read-only hint pane shows on the dialog's face, below its text.
         const QWidget* pane = dialog->control(IDC_STATUS_PANE);
         QCOMPARE(shot.pixel(pane->x() + 6, pane->geometry().bottom() - 6), face);
