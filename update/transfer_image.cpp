@@ -5,8 +5,14 @@
 #include <cstring>
 
 #include "app/ui_port.h"
+#include "device/command_reports.h"
 #include "device/hid/hid_port.h"
 #include "res/resource_ids.h"
+
+// Identification refuses units whose output report cannot carry one of these
+// blocks; the two numbers must not drift apart.
+static_assert(4 + BLOCK_BYTES == MIN_OUTPUT_REPORT_BYTES,
+              "a block request must fit the smallest output report a unit may have");
 
 namespace {
 

@@ -82,8 +82,9 @@ bool HandleIsLive(const OpenHandle& handle) {
 void Log(int interfaceIndex, bool isWrite, const uint8_t* bytes, uint32_t length, bool failed,
          uint32_t timeoutMs = 0) {
     SimWireRecord record{interfaceIndex, isWrite, {}, failed, timeoutMs};
-    if (bytes != nullptr)
+    if (bytes != nullptr) {
         record.bytes.assign(bytes, bytes + length);
+    }
     g_wireLog.push_back(std::move(record));
 }
 
@@ -586,13 +587,15 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
     if (kind == SimFault::ReadFails)
         open->readFailure = fault.lastError;
     std::vector<uint8_t> answer(unit.inputReportLength, 0);
-    if (kind == SimFault::GivenReply)
+    if (kind == SimFault::GivenReply) {
         std::copy_n(fault.reply.begin(), std::min(answer.size(), fault.reply.size()),
                     answer.begin());
-    else
+    } else {
         std::copy_n(reply.bytes, std::min(answer.size(), sizeof reply.bytes), answer.begin());
-    if (kind == SimFault::ShortReply)
+    }
+    if (kind == SimFault::ShortReply) {
         answer.resize(std::min<size_t>(answer.size(), SIM_SHORT_REPLY_BYTES));
+    }
     if (kind == SimFault::LateReply) {
         open->readTimeoutError = fault.lastError;
         open->lateReply = answer;
@@ -600,8 +603,9 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
         return 0;
     }
     open->queued.push_back(answer);
-    if (kind == SimFault::DoubleReply)
+    if (kind == SimFault::DoubleReply) {
         open->queued.push_back(answer);
+    }
     return 0;
 }
 

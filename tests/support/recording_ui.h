@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/ui_port.h"
+#include "update/sha256.h"
 
 enum class UiCall {
     LoadString,
@@ -76,7 +77,7 @@ struct RecordingUi {
 
     const uint8_t* image; // served by UiMapFirmwareImage (default: the real image)
     uint32_t imageSize;
-    uint8_t imageDigest[32]; // served by UiFirmwareImageDigest
+    uint8_t imageDigest[SHA256_DIGEST_BYTES]; // served by UiFirmwareImageDigest
 };
 
 extern RecordingUi g_ui;
