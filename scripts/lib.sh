@@ -38,14 +38,21 @@ install_missing_packages() {
     fi
 }
 
-# A private Wine prefix inside the build tree, created once.
+# A private Wine prefix inside the build tree (or the folder given), created once.
 setup_wine() {
-    export WINEPREFIX="$ROOT/build/wineprefix"
+    export WINEPREFIX="${1:-$ROOT/build/wineprefix}"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         wineboot --init >/dev/null 2>&1 || true
+        wineserver -w || true
+    fi
+    # While libSDL2 is installed Wine's HID bus takes devices only through SDL;
+    # without it, hidraw nodes reach hid.dll.
+    if ! grep -q '^"Enable SDL"=dword:00000000' "$WINEPREFIX/system.reg"; then
+        wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' \
+            /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
         wineserver -w || true
     fi
 }
