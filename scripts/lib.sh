@@ -11,7 +11,7 @@ BUILD_PACKAGES=(
     qt6-base-dev qt6-translations-l10n libudev-dev
     g++-mingw-w64-x86-64-posix wine wine64
     umockdev libumockdev-dev
-    xvfb x11-utils xdotool imagemagick xauth
+    xvfb x11-utils xdotool imagemagick xauth python3-gi gir1.2-atspi-2.0 at-spi2-core dbus
     weston qt6-wayland
     locales fonts-dejavu-core
     dpkg-dev lintian desktop-file-utils appstream
