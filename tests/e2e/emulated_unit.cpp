@@ -1,0 +1,290 @@
+// An emulated programming unit behind a hidraw node, for running the real
+// programs from outside:
+//
+//     emulated_unit [--unit OPTION]... [--control DIR] [--log FILE] -- COMMAND [ARGS...]
+//
+// COMMAND runs as a child inside the emulated world (see unit_world.h) with this
+// program's environment and standard streams; the exit code is the child's, 1
+// for a failure of this program and 125 for a world that could not be set up.
+// With --control, each line written to DIR/in is a command (control_commands.h)
+// and gets one reply line on DIR/out; the child finds DIR in
+// EMULATED_UNIT_CONTROL.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/e2e/control_commands.h"
+#include "tests/e2e/unit_world.h"
+
+namespace {
+
+constexpr int SETUP_FAILED = 125;
+// How long an ended child may take to go after SIGTERM before SIGKILL.
+constexpr int CHILD_GRACE_MS = 10000;
+
+void Usage() {
+    std::fprintf(stderr, "usage: emulated_unit [--unit OPTION]... [--control DIR] [--log FILE] "
+                         "-- COMMAND [ARGS...]\n");
+}
+
+bool PreloadActive() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    return preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr;
+}
+
+// The testbed works only with umockdev's library preloaded in this process too:
+// starts this program again through its wrapper.
+int RestartUnderWrapper(char** argv) {
+    if (std::getenv("EMULATED_UNIT_RESTARTED") != nullptr) {
+        std::fprintf(stderr, "emulated_unit: the umockdev library did not load\n");
+        return SETUP_FAILED;
+    }
+    setenv("EMULATED_UNIT_RESTARTED", "1", 1);
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        return SETUP_FAILED;
+    }
+    self[length] = '\0';
+    std::vector<char*> args = {const_cast<char*>(UMOCKDEV_WRAPPER), self};
+    for (char** arg = argv + 1; *arg != nullptr; ++arg) {
+        args.push_back(*arg);
+    }
+    args.push_back(nullptr);
+    execv(UMOCKDEV_WRAPPER, args.data());
+    std::fprintf(stderr, "emulated_unit: %s: %s\n", UMOCKDEV_WRAPPER, std::strerror(errno));
+    return SETUP_FAILED;
+}
+
+struct Control {
+    int in = -1;
+    int out = -1;
+    std::string pending;
+};
+
+bool OpenControl(const std::string& dir, Control* control) {
+    const std::string in = dir + "/in", out = dir + "/out";
+    mkdir(dir.c_str(), 0700);
+    for (const std::string& path : {in, out}) {
+        unlink(path.c_str());
+        if (mkfifo(path.c_str(), 0600) != 0) {
+            std::fprintf(stderr, "emulated_unit: mkfifo %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+    }
+    // Held open both ways here, so that neither side ever sees an end of file
+    // when the driver closes and opens its ends between commands.
+    control->in = open(in.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    control->out = open(out.c_str(), O_RDWR | O_CLOEXEC);
+    return control->in >= 0 && control->out >= 0;
+}
+
+// Runs every whole line that has come in; true once `quit` was among them.
+bool ServeControl(Control* control) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(control->in, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        control->pending.append(buffer, static_cast<size_t>(got));
+    }
+    bool quit = false;
+    size_t end;
+    while ((end = control->pending.find('\n')) != std::string::npos) {
+        std::string line = control->pending.substr(0, end);
+        control->pending.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const std::string reply = RunControlCommand(line, &quit) + "\n";
+        if (write(control->out, reply.data(), reply.size()) < 0) {
+            std::fprintf(stderr, "emulated_unit: control reply: %s\n", std::strerror(errno));
+        }
+    }
+    return quit;
+}
+
+int ExitCodeOf(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+}
+
+int EndChild(pid_t child) {
+    kill(child, SIGTERM);
+    int status = 0;
+    for (int waited = 0; waited < CHILD_GRACE_MS; waited += 50) {
+        if (waitpid(child, &status, WNOHANG) == child) {
+            return ExitCodeOf(status);
+        }
+        usleep(50 * 1000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return ExitCodeOf(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string controlDir, logFile;
+    std::vector<std::string> unitOptions;
+    int first = 1;
+    for (; first < argc; ++first) {
+        const std::string arg = argv[first];
+        if (arg == "--") {
+            ++first;
+            break;
+        }
+        if ((arg == "--unit" || arg == "--control" || arg == "--log") && first + 1 < argc) {
+            const std::string value = argv[++first];
+            if (arg == "--unit") {
+                unitOptions.push_back(value);
+            } else if (arg == "--control") {
+                controlDir = value;
+            } else {
+                logFile = value;
+            }
+            continue;
+        }
+        Usage();
+        return SETUP_FAILED;
+    }
+    if (first >= argc) {
+        Usage();
+        return SETUP_FAILED;
+    }
+    if (!PreloadActive()) {
+        return RestartUnderWrapper(argv);
+    }
+    for (const std::string& option : unitOptions) {
+        std::string problem;
+        if (!ApplyUnitOption(option, &g_world.options, &problem)) {
+            std::fprintf(stderr, "emulated_unit: --unit %s: %s\n", option.c_str(), problem.c_str());
+            return SETUP_FAILED;
+        }
+    }
+    if (!logFile.empty()) {
+        g_world.log = std::fopen(logFile.c_str(), "w");
+        if (g_world.log == nullptr) {
+            std::fprintf(stderr, "emulated_unit: %s: %s\n", logFile.c_str(), std::strerror(errno));
+            return SETUP_FAILED;
+        }
+    }
+
+    // Blocked before umockdev starts its thread, so that every thread has them
+    // blocked and they arrive through the signal descriptor only.
+    sigset_t handled, original;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGCHLD);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGHUP);
+    sigprocmask(SIG_BLOCK, &handled, &original);
+    signal(SIGPIPE, SIG_IGN);
+    const int signals = signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
+    int wake[2];
+    if (signals < 0 || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return SETUP_FAILED;
+    }
+    g_world.wakeFd = wake[1];
+
+    if (!CreateWorld() || (!g_world.options.absent && !PlugUnit())) {
+        DestroyWorld();
+        return SETUP_FAILED;
+    }
+    Control control;
+    if (!controlDir.empty()) {
+        if (!OpenControl(controlDir, &control)) {
+            DestroyWorld();
+            return SETUP_FAILED;
+        }
+        setenv("EMULATED_UNIT_CONTROL", controlDir.c_str(), 1);
+    }
+
+    const pid_t child = fork();
+    if (child < 0) {
+        DestroyWorld();
+        return SETUP_FAILED;
+    }
+    if (child == 0) {
+        sigprocmask(SIG_SETMASK, &original, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        execvp(argv[first], argv + first);
+        std::fprintf(stderr, "emulated_unit: %s: %s\n", argv[first], std::strerror(errno));
+        _exit(127);
+    }
+
+    int exitCode = 1;
+    for (;;) {
+        pollfd waits[3] = {{signals, POLLIN, 0}, {wake[0], POLLIN, 0}, {control.in, POLLIN, 0}};
+        const nfds_t count = control.in >= 0 ? 3 : 2;
+        if (poll(waits, count, NextLateReplyInMs()) < 0 && errno != EINTR) {
+            exitCode = EndChild(child);
+            break;
+        }
+        QueueDueLateReplies();
+        if (waits[1].revents & POLLIN) {
+            char drained[64];
+            while (read(wake[0], drained, sizeof drained) > 0) {
+            }
+        }
+        bool unplugWanted;
+        {
+            std::lock_guard<std::mutex> guard(g_world.lock);
+            unplugWanted = g_world.unplugWanted;
+        }
+        if (unplugWanted) {
+            UnplugUnit();
+        }
+        if (count == 3 && (waits[2].revents & POLLIN) && ServeControl(&control)) {
+            exitCode = EndChild(child);
+            break;
+        }
+        signalfd_siginfo info;
+        bool childEnded = false, stopWanted = false;
+        while (read(signals, &info, sizeof info) == sizeof info) {
+            if (info.ssi_signo == SIGCHLD) {
+                int status = 0;
+                if (waitpid(child, &status, WNOHANG) == child) {
+                    exitCode = ExitCodeOf(status);
+                    childEnded = true;
+                }
+            } else {
+                stopWanted = true;
+            }
+        }
+        if (childEnded) {
+            break;
+        }
+        if (stopWanted) {
+            exitCode = EndChild(child);
+            break;
+        }
+    }
+    DestroyWorld();
+    if (!controlDir.empty()) {
+        unlink((controlDir + "/in").c_str());
+        unlink((controlDir + "/out").c_str());
+    }
+    if (g_world.log != nullptr) {
+        std::fclose(g_world.log);
+    }
+    return exitCode;
+}
