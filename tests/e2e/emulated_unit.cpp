@@ -4,7 +4,8 @@
 //     emulated_unit [--unit OPTION]... [--control DIR] [--log FILE] -- COMMAND [ARGS...]
 //
 // COMMAND runs as a child inside the emulated world (see unit_world.h) with this
-// program's environment and standard streams; the exit code is the child's, 1
+// program's environment and standard streams, in a process group of its own
+// that `quit` or a SIGTERM here ends with SIGTERM; the exit code is the child's, 1
 // for a failure of this program and 125 for a world that could not be set up.
 // With --control, each line written to DIR/in is a command (control_commands.h)
 // and gets one reply line on DIR/out; the child finds DIR in
@@ -126,8 +127,9 @@ int ExitCodeOf(int status) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
 }
 
+// The child leads its own process group, so that what it started ends with it.
 int EndChild(pid_t child) {
-    kill(child, SIGTERM);
+    kill(-child, SIGTERM);
     int status = 0;
     for (int waited = 0; waited < CHILD_GRACE_MS; waited += 50) {
         if (waitpid(child, &status, WNOHANG) == child) {
@@ -135,7 +137,7 @@ int EndChild(pid_t child) {
         }
         usleep(50 * 1000);
     }
-    kill(child, SIGKILL);
+    kill(-child, SIGKILL);
     waitpid(child, &status, 0);
     return ExitCodeOf(status);
 }
@@ -219,11 +221,15 @@ int main(int argc, char** argv) {
     }
 
     const pid_t child = fork();
+    if (child > 0) {
+        setpgid(child, child);
+    }
     if (child < 0) {
         DestroyWorld();
         return SETUP_FAILED;
     }
     if (child == 0) {
+        setpgid(0, 0);
         sigprocmask(SIG_SETMASK, &original, nullptr);
         signal(SIGPIPE, SIG_DFL);
         execvp(argv[first], argv + first);
