@@ -166,6 +166,9 @@ void MainDialogWindow::buildControls(uint16_t language) {
             }
         }
         if (item.id != -1) {
+            // Accessibility tools tell the controls apart by their template IDs,
+            // as UI automation on Windows does by the control ID.
+            widget->setAccessibleDescription(QString::number(item.id));
             m_controls[item.id] = widget;
             m_texts[item.id] = text;
         }
@@ -221,9 +224,6 @@ void MainDialogWindow::runCommand(int controlId) {
         return;
     }
     ++m_commandDepth;
-    if ((controlId & 0xFFFF) == IDC_UPDATE) {
-        DeviceEventsBeforeUpdate();
-    }
     const int result = MainDialogCommand(static_cast<uint32_t>(controlId));
     --m_commandDepth;
     if (result == IDC_CLOSE && m_commandDepth == 0) {

@@ -1,0 +1,575 @@
+#!/usr/bin/python3
+"""Runs the scenarios of scenarios.txt against the Linux updater: for each one the
+emulated programming unit starts with the real program as its child, on the X
+display given by DISPLAY, and this script drives the dialog from outside through
+the accessibility bus (AT-SPI), as a user with a screen reader would see it: the
+hint pane's text, the version rows, the Update button's state, message boxes and
+their buttons, the progress window. Plugging, faults and the flash check go to
+the emulator's control FIFOs. Expected texts come from the resource script.
+
+    run_linux_e2e.py --emulator EMU --updater PROGRAM [--only NAME[:LANG]]...
+
+Exit code 0 when every scenario passed, 1 on the first mismatch of a scenario
+(the others still run), 77 without an X display (skipped)."""
+import argparse
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SOURCE, "res"))
+import generate_resource_data  # noqa: E402
+
+SKIPPED = 77
+DEFAULT_WAIT_S = float(os.environ.get("E2E_WAIT_S", "20"))
+POLL_S = 0.1
+BUS_MARK = "VESPRA_E2E_PRIVATE_BUS"
+LOCALES = {"en": "en_US.UTF-8", "de": "de_DE.UTF-8"}
+LANGUAGE_IDS = {"en": 9, "de": 7}  # primary language of the resource script's LANGUAGE
+INSTRUCTIONS = 40001
+CODE_LINE = 40036
+PROGRESS_TITLE = 40029
+PANE, UPDATE = 40004, 1002
+CAPTIONS = {1: 40010, 2: 1005, 3: 40011}
+VALUES = {1: 40013, 2: 40014, 3: 40015}
+BUTTONS = {"ok": {"OK"}, "cancel": {"Cancel", "Abbrechen"}, "yes": {"Yes", "Ja"},
+           "no": {"No", "Nein"}}
+
+
+class Mismatch(Exception):
+    pass
+
+
+def load_strings(script):
+    _, parser = generate_resource_data.load(script)
+    strings = {}
+    for (language, string_id), text in parser.strings.items():
+        for name, primary in LANGUAGE_IDS.items():
+            if language & 0x3FF == primary:
+                strings[(name, string_id)] = text
+    return strings
+
+
+def model_name(path):
+    with open(path, encoding="utf-8") as source:
+        found = re.search(r'CONTROLLER_MODEL_NAME\[\]\s*=\s*u"([^"]*)"', source.read())
+    if not found:
+        raise SystemExit(f"{path}: no CONTROLLER_MODEL_NAME")
+    return found.group(1)
+
+
+def screen_text(text):
+    # The screen shows "\r\n" as one line break; a text document may hand out
+    # paragraph separators for them.
+    return text.replace("\r\n", "\n").replace("\u2029", "\n").replace("\u2028", "\n")
+
+
+def parse_scenarios(path):
+    scenarios, current = [], None
+    with open(path, encoding="utf-8") as table:
+        for number, raw in enumerate(table, 1):
+            line = raw.strip()
+            if not line or line.startswith("#"):
+                continue
+            words = line.split()
+            where = f"{path}:{number}"
+            if words[0] == "scenario":
+                if current is not None or len(words) != 3 or words[2] not in LOCALES:
+                    raise SystemExit(f"{where}: bad scenario line")
+                current = {"name": words[1], "lang": words[2], "unit": [], "steps": []}
+            elif current is None:
+                raise SystemExit(f"{where}: outside a scenario")
+            elif words[0] == "unit":
+                current["unit"] = [w for w in words[1:] if w != "ready"]
+            elif words[0] == "end":
+                scenarios.append(current)
+                current = None
+            else:
+                current["steps"].append((where, words))
+    if current is not None:
+        raise SystemExit(f"{path}: scenario {current['name']} has no end")
+    return scenarios
+
+
+class Emulator:
+    """The emulated unit with the updater as its child, and its control FIFOs."""
+
+    def __init__(self, args, scenario, work, env):
+        self.control = os.path.join(work, "control")
+        self.log = os.path.join(work, "emulated_unit.log")
+        command = [args.emulator]
+        for option in scenario["unit"]:
+            command += ["--unit", option]
+        command += ["--control", self.control, "--log", self.log, "--", args.updater]
+        self.process = subprocess.Popen(command, env=env)
+        self.to_unit = self.from_unit = None
+        self.pending = b""
+
+    def _open(self):
+        deadline = time.monotonic() + DEFAULT_WAIT_S
+        while self.to_unit is None:
+            try:
+                self.to_unit = os.open(os.path.join(self.control, "in"), os.O_WRONLY | os.O_NONBLOCK)
+                self.from_unit = os.open(os.path.join(self.control, "out"),
+                                         os.O_RDONLY | os.O_NONBLOCK)
+            except OSError:
+                if time.monotonic() > deadline or self.process.poll() is not None:
+                    raise Mismatch("the emulator's control FIFOs did not open")
+                time.sleep(POLL_S)
+
+    def command(self, line, wait_s=DEFAULT_WAIT_S):
+        self._open()
+        os.write(self.to_unit, (line + "\n").encode())
+        deadline = time.monotonic() + wait_s
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise Mismatch(f"no reply from the emulator to '{line}'")
+            ready, _, _ = select.select([self.from_unit], [], [], left)
+            if ready:
+                self.pending += os.read(self.from_unit, 4096)
+        reply, self.pending = self.pending.split(b"\n", 1)
+        return reply.decode(errors="replace")
+
+    def stop(self):
+        if self.process.poll() is None:
+            try:
+                self.command("quit", wait_s=5)
+            except (Mismatch, OSError):
+                pass
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.terminate()
+                try:
+                    self.process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    self.process.kill()
+                    self.process.wait()
+        for fd in (self.to_unit, self.from_unit):
+            if fd is not None:
+                os.close(fd)
+
+
+class Simulated:
+    """Development stand-in: the simulated build, which needs no emulator and
+    offers none of its control commands."""
+
+    def __init__(self, args, scenario, work, env):
+        self.log = None
+        self.process = subprocess.Popen([args.updater], env=env)
+
+    def command(self, line, wait_s=DEFAULT_WAIT_S):
+        raise Mismatch(f"'{line}' needs the emulated unit")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def descends_from(pid, ancestor):
+    while pid > 1:
+        if pid == ancestor:
+            return True
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                pid = int(stat.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, ValueError, IndexError):
+            return False
+    return False
+
+
+def children(accessible):
+    try:
+        count = accessible.get_child_count()
+    except Exception:
+        return []
+    found = []
+    for index in range(count):
+        try:
+            child = accessible.get_child_at_index(index)
+        except Exception:
+            child = None
+        if child is not None:
+            found.append(child)
+    return found
+
+
+def descendants(accessible):
+    for child in children(accessible):
+        yield child
+        yield from descendants(child)
+
+
+def safe(call, default=None):
+    # The program answers the bus from its GUI thread; while that thread sits in
+    # a blocking step a call may time out, which only means "not yet".
+    try:
+        return call()
+    except Exception:
+        return default
+
+
+class Dialog:
+    """The updater as the accessibility bus shows it."""
+
+    def __init__(self, atspi, root_pid):
+        self.atspi = atspi
+        self.root_pid = root_pid
+        self.app = None
+
+    def application(self):
+        if self.app is not None:
+            return self.app
+        desktop = self.atspi.get_desktop(0)
+        for app in children(desktop):
+            pid = safe(app.get_process_id, 0)
+            if pid and descends_from(pid, self.root_pid):
+                safe(lambda: app.set_cache_mask(self.atspi.Cache.NONE))
+                self.app = app
+                return app
+        return None
+
+    def windows(self):
+        app = self.application()
+        return children(app) if app is not None else []
+
+    def main_dialog(self):
+        for window in self.windows():
+            for item in descendants(window):
+                if safe(item.get_description) == str(PANE):
+                    return window
+        return None
+
+    def control(self, control_id):
+        window = self.main_dialog()
+        if window is None:
+            return None
+        for item in descendants(window):
+            if safe(item.get_description) == str(control_id):
+                return item
+        return None
+
+    def text_of(self, control_id):
+        item = self.control(control_id)
+        if item is None:
+            return None
+        if control_id == PANE:
+            count = safe(item.get_character_count)
+            if count is None:
+                return None
+            text = safe(lambda: item.get_text(0, count))
+            return None if text is None else screen_text(text)
+        return safe(item.get_name)
+
+    def enabled(self, control_id):
+        item = self.control(control_id)
+        states = safe(item.get_state_set) if item is not None else None
+        if states is None:
+            return None
+        return states.contains(self.atspi.StateType.SENSITIVE)
+
+    def boxes(self):
+        """Every message box: (window, caption, texts of its labels)."""
+        found = []
+        for window in self.windows():
+            if safe(window.get_role_name) not in ("alert", "dialog"):
+                continue
+            labels = [safe(item.get_name, "") for item in descendants(window)
+                      if safe(item.get_role_name) == "label"]
+            if any(safe(item.get_description) == str(PANE) for item in descendants(window)):
+                continue
+            found.append((window, safe(window.get_name, ""), labels))
+        return found
+
+    def press(self, window, kind):
+        for item in descendants(window):
+            if safe(item.get_role_name) != "push button":
+                continue
+            if safe(item.get_name, "").replace("&", "") in BUTTONS[kind]:
+                item.do_action(0)
+                return True
+        return False
+
+    def click(self, control_id):
+        item = self.control(control_id)
+        if item is None:
+            return False
+        return safe(lambda: item.do_action(0) or True, False)
+
+    def window_titled(self, title):
+        return any(safe(window.get_name) == title for window in self.windows())
+
+
+def wait_for(what, probe, wait_s):
+    """Polls probe() -> (done, found) until done; a timeout raises with what was
+    found last."""
+    deadline = time.monotonic() + wait_s
+    found = None
+    while True:
+        done, found = probe()
+        if done:
+            return found
+        if time.monotonic() > deadline:
+            raise Mismatch(f"expected {what}\n  found: {found!r}")
+        time.sleep(POLL_S)
+
+
+class Run:
+    def __init__(self, args, strings, model, scenario, work, env, atspi):
+        self.args = args
+        self.strings = strings
+        self.model = model
+        self.scenario = scenario
+        self.lang = scenario["lang"]
+        self.work = work
+        self.unit = (Simulated if args.simulated else Emulator)(args, scenario, work, env)
+        self.dialog = Dialog(atspi, self.unit.process.pid)
+        self.update_started = None
+        self.log_offset = 0
+        self.figures = []
+
+    def string(self, word):
+        return self.strings[(self.lang, int(word))] if word.isdigit() else word
+
+    def shot(self, name):
+        target = os.path.join(self.args.screenshots,
+                              f"{self.scenario['name']}-{self.lang}-{name}.png")
+        result = subprocess.run(["import", "-window", "root", target],
+                                capture_output=True, text=True)
+        if result.returncode != 0:
+            print(f"  screenshot failed: {result.stderr.strip()}")
+        else:
+            print(f"  screenshot: {target}")
+
+    def box_pattern(self, words):
+        text = screen_text(self.string(words[1]).replace("%s", self.model))
+        pattern = re.escape(text)
+        rest = words[2:]
+        if rest[:1] == ["code"]:
+            first, second = rest[1].split("-")
+            parts = screen_text(self.string(str(CODE_LINE))).split("%08x")
+            if len(parts) != 3:
+                raise SystemExit("the code line's format has not two numbers")
+            second = "[0-9a-f]{8}" if second == "any" else re.escape(second.lower())
+            pattern += "\n" + re.escape(parts[0]) + re.escape(first.lower()) + re.escape(parts[1])
+            pattern += second + re.escape(parts[2])
+            rest = rest[2:]
+        elif rest[:1] == ["no-code"]:
+            rest = rest[1:]
+        press = rest[1] if rest[:1] == ["press"] else None
+        return text, re.compile(pattern + r"\Z"), press
+
+    def pane_text(self, words):
+        text = self.string(words[0])
+        if words[1:] == ["instructions"]:
+            text += "\r\n\r\n" + self.string(str(INSTRUCTIONS))
+        return screen_text(text)
+
+    def step(self, words):
+        kind = words[0]
+        dialog = self.dialog
+        if kind in ("pane", "pane-within"):
+            wait_s = DEFAULT_WAIT_S
+            if kind == "pane-within":
+                wait_s, words = float(words[1]), words[1:]
+            expected = self.pane_text(words[1:])
+            wait_for(f"hint pane: {expected!r}",
+                     lambda: (lambda t: (t == expected, t))(dialog.text_of(PANE)), wait_s)
+            if kind == "pane-within" and self.update_started is not None:
+                self.report_update()
+        elif kind == "update":
+            want = words[1] == "on"
+            wait_for(f"Update button enabled: {want}",
+                     lambda: (lambda e: (e == want, e))(dialog.enabled(UPDATE)), DEFAULT_WAIT_S)
+        elif kind in ("row", "caption"):
+            row = int(words[1])
+            expected = screen_text(self.string(" ".join(words[2:])))
+            control = (VALUES if kind == "row" else CAPTIONS)[row]
+            wait_for(f"{kind} {row}: {expected!r}",
+                     lambda: (lambda t: (t == expected, t))(dialog.text_of(control)),
+                     DEFAULT_WAIT_S)
+        elif kind == "click":
+            target = {"update": UPDATE, "close": 2}[words[1]]
+            if target == UPDATE and not self.args.simulated:
+                self.mark_update_start()
+            wait_for(f"a control to click: {words[1]}", lambda: (dialog.click(target), None),
+                     DEFAULT_WAIT_S)
+        elif kind == "box":
+            text, pattern, press = self.box_pattern(words)
+            caption = self.string(words[1])
+            expected = f"caption {caption!r}, text {text!r} (+ code line as given)"
+
+            def probe():
+                boxes = dialog.boxes()
+                for window, shown_caption, labels in boxes:
+                    if shown_caption == caption and any(pattern.match(screen_text(t))
+                                                        for t in labels):
+                        return True, window
+                return False, [(c, labels) for _, c, labels in boxes]
+
+            window = wait_for(f"message box: {expected}", probe, DEFAULT_WAIT_S)
+            if press is not None and not dialog.press(window, press):
+                raise Mismatch(f"message box {caption!r} has no {press} button")
+            if press is not None:
+                # The box is gone before the next step looks at the screen.
+                wait_for(f"message box closed: {caption!r}",
+                         lambda: (window not in [w for w, _, _ in dialog.boxes()], None),
+                         DEFAULT_WAIT_S)
+        elif kind == "progress":
+            title = self.string(str(PROGRESS_TITLE))
+            wait_for(f"progress window: {title!r}",
+                     lambda: (dialog.window_titled(title),
+                              [safe(w.get_name) for w in dialog.windows()]), DEFAULT_WAIT_S)
+        elif kind in ("plug", "unplug", "fault"):
+            reply = self.unit.command(" ".join(words))
+            if not reply.startswith("ok"):
+                raise Mismatch(f"emulator: '{' '.join(words)}'\n  expected: ok\n  found:    {reply}")
+        elif kind == "flash":
+            reply = self.unit.command(f"flash-matches {self.args.image}")
+            if reply != "ok match":
+                raise Mismatch(f"flash holds the image\n  expected: ok match\n  found:    {reply}")
+        elif kind == "shot":
+            self.shot(words[1])
+        elif kind == "exit":
+            try:
+                code = self.unit.process.wait(timeout=DEFAULT_WAIT_S)
+            except subprocess.TimeoutExpired:
+                raise Mismatch("the program did not end after Close")
+            if code != 0:
+                raise Mismatch(f"exit code\n  expected: 0\n  found:    {code}")
+        else:
+            raise SystemExit(f"unknown step {kind}")
+
+    def mark_update_start(self):
+        reply = self.unit.command("stats-reset")
+        if reply != "ok":
+            raise Mismatch(f"emulator: stats-reset\n  found: {reply}")
+        self.log_offset = os.path.getsize(self.unit.log) if os.path.exists(self.unit.log) else 0
+        self.update_started = time.monotonic()
+
+    def report_update(self):
+        wall_ms = (time.monotonic() - self.update_started) * 1000
+        stats = self.unit.command("stats")
+        self.figures.append(f"update: {wall_ms:,.0f} ms from the click to the success text; "
+                            f"emulator {stats}")
+        found = re.search(r"exchanges=(\d+) first_ms=(\d+) last_ms=(\d+)", stats)
+        if found:
+            exchanges, first, last = map(int, found.groups())
+            self.figures.append(f"update: {exchanges} exchanges in {last - first:,} ms "
+                                f"from the first request to the last")
+        # The emulator's log of this update alone, for the per-exchange figures.
+        part = os.path.join(self.work, "update.log")
+        with open(self.unit.log, "rb") as log, open(part, "wb") as out:
+            log.seek(self.log_offset)
+            out.write(log.read())
+        times = subprocess.run([sys.executable, os.path.join(HERE, "exchange_times.py"), part],
+                               capture_output=True, text=True)
+        self.figures += [line for line in times.stdout.splitlines() if line.strip()]
+
+    def run(self):
+        try:
+            for where, words in self.scenario["steps"]:
+                try:
+                    self.step(words)
+                except Mismatch as mismatch:
+                    self.shot("failure")
+                    raise Mismatch(f"{where}: {' '.join(words)}\n  {mismatch}")
+        finally:
+            self.unit.stop()
+
+
+def private_bus(argv):
+    """Runs this script again inside a session bus of its own, on which the
+    accessibility bus starts on demand."""
+    env = dict(os.environ, **{BUS_MARK: "1"})
+    env.pop("AT_SPI_BUS_ADDRESS", None)
+    env.setdefault("XDG_RUNTIME_DIR", "")
+    if not env["XDG_RUNTIME_DIR"]:
+        runtime = f"/tmp/vespra-e2e-runtime-{os.getuid()}"
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env["XDG_RUNTIME_DIR"] = runtime
+    command = ["dbus-run-session", "--", sys.executable, os.path.abspath(argv[0])] + argv[1:]
+    return subprocess.run(command, env=env).returncode
+
+
+def main(argv):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--emulator", help="the emulated unit program")
+    parser.add_argument("--updater", required=True)
+    parser.add_argument("--simulated", action="store_true",
+                        help="the updater is the simulated build; no emulator")
+    parser.add_argument("--scenarios", default=os.path.join(HERE, "scenarios.txt"))
+    parser.add_argument("--resources", default=os.path.join(SOURCE, "res", "vespra.rc"))
+    parser.add_argument("--model-source", default=os.path.join(SOURCE, "app", "detection.cpp"))
+    parser.add_argument("--image", default=os.path.join(SOURCE, "res", "firmware_image.bin"))
+    parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--work", required=True, help="a folder for control FIFOs and logs")
+    parser.add_argument("--only", action="append", default=[], help="NAME or NAME:LANG")
+    args = parser.parse_args(argv[1:])
+    if not args.simulated and not args.emulator:
+        parser.error("--emulator is needed unless --simulated")
+    if not os.environ.get("DISPLAY"):
+        print("No X display (DISPLAY is not set): skipped. scripts/test provides one.")
+        return SKIPPED
+    if not shutil.which("dbus-run-session"):
+        print("dbus-run-session is missing: skipped.")
+        return SKIPPED
+    if os.environ.get(BUS_MARK) != "1":
+        return private_bus(argv)
+
+    import gi
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Atspi
+
+    strings = load_strings(args.resources)
+    model = model_name(args.model_source)
+    scenarios = parse_scenarios(args.scenarios)
+    if args.only:
+        scenarios = [s for s in scenarios
+                     if s["name"] in args.only or f"{s['name']}:{s['lang']}" in args.only]
+        if not scenarios:
+            print("no scenario matches", args.only)
+            return 1
+    os.makedirs(args.screenshots, exist_ok=True)
+    failed = []
+    for scenario in scenarios:
+        label = f"{scenario['name']} ({scenario['lang']})"
+        work = os.path.join(args.work, f"{scenario['name']}-{scenario['lang']}")
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(work)
+        env = dict(os.environ, LANG=LOCALES[scenario["lang"]], LC_ALL=LOCALES[scenario["lang"]],
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+        env.pop("LANGUAGE", None)
+        print(f"== {label}", flush=True)
+        started = time.monotonic()
+        run = Run(args, strings, model, scenario, work, env, Atspi)
+        try:
+            run.run()
+            verdict = "passed"
+        except Mismatch as mismatch:
+            print(f"  MISMATCH {mismatch}")
+            failed.append(label)
+            verdict = "FAILED"
+        for figure in run.figures:
+            print(f"  {figure}")
+        print(f"  {verdict} in {time.monotonic() - started:.1f} s", flush=True)
+    print(f"{len(scenarios) - len(failed)} of {len(scenarios)} scenarios passed"
+          + (": failed " + ", ".join(failed) if failed else ""))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    sys.exit(main(sys.argv))
