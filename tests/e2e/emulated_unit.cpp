@@ -21,6 +21,7 @@
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -230,6 +231,13 @@ int main(int argc, char** argv) {
     }
     if (child == 0) {
         setpgid(0, 0);
+        // On a terminal the child's group takes the foreground, so that a shell
+        // or program reading the terminal works as it would without us.
+        if (isatty(STDIN_FILENO)) {
+            signal(SIGTTOU, SIG_IGN);
+            tcsetpgrp(STDIN_FILENO, getpid());
+            signal(SIGTTOU, SIG_DFL);
+        }
         sigprocmask(SIG_SETMASK, &original, nullptr);
         signal(SIGPIPE, SIG_DFL);
         execvp(argv[first], argv + first);
@@ -283,6 +291,10 @@ int main(int argc, char** argv) {
             exitCode = EndChild(child);
             break;
         }
+    }
+    if (isatty(STDIN_FILENO)) {
+        signal(SIGTTOU, SIG_IGN);
+        tcsetpgrp(STDIN_FILENO, getpgrp());
     }
     DestroyWorld();
     if (!controlDir.empty()) {
