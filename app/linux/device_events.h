@@ -7,5 +7,3 @@ class QWidget;
 // Starts delivering events to OnDeviceChange; false when that is impossible.
 bool RegisterDeviceEvents(QWidget* dialog);
 void UnregisterDeviceEvents();
-// Called right before the Update button's command runs.
-void DeviceEventsBeforeUpdate();

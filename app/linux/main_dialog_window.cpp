@@ -224,9 +224,6 @@ void MainDialogWindow::runCommand(int controlId) {
         return;
     }
     ++m_commandDepth;
-    if ((controlId & 0xFFFF) == IDC_UPDATE) {
-        DeviceEventsBeforeUpdate();
-    }
     const int result = MainDialogCommand(static_cast<uint32_t>(controlId));
     --m_commandDepth;
     if (result == IDC_CLOSE && m_commandDepth == 0) {

@@ -13,16 +13,9 @@
 
 #include "app/linux/main_dialog_window.h"
 #include "app/linux/qt_ui_port.h"
-#include "res/firmware_image_digest.h"
 #include "res/resource_data.h"
-#include "update/sha256.h"
 
 namespace {
-
-const uint8_t* g_image = nullptr;
-uint32_t g_imageSize = 0;
-bool g_imageChosen = false;
-uint8_t g_chosenImageDigest[SHA256_DIGEST_BYTES] = {};
 
 QWidget* WidgetOf(UiWindow window) {
     return reinterpret_cast<QWidget*>(window);
@@ -64,14 +57,6 @@ void InstallPlatformTranslations(uint16_t language) {
     } else {
         delete translator;
     }
-}
-
-void SetFirmwareImageForUpdate(const uint8_t* image, uint32_t size) {
-    g_image = image;
-    g_imageSize = size;
-    g_imageChosen = true;
-    // A stand-in image is the image of this run, so it stands for its own digest.
-    Sha256(image, size, g_chosenImageDigest);
 }
 
 int UiLoadString(uint16_t id, char16_t* buffer, int capacity) {
@@ -225,18 +210,4 @@ void UiDestroyWindow(UiWindow window) {
     if (window != g_mainDialog) {
         delete WidgetOf(window);
     }
-}
-
-void UiMapFirmwareImage(const uint8_t** first, uint32_t* size) {
-    if (g_imageChosen) {
-        *first = g_image;
-        *size = g_imageSize;
-    } else {
-        *first = ResFirmwareImageData();
-        *size = ResFirmwareImageSize();
-    }
-}
-
-const uint8_t* UiFirmwareImageDigest() {
-    return g_imageChosen ? g_chosenImageDigest : FIRMWARE_IMAGE_SHA256;
 }

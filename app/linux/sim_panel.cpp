@@ -16,7 +16,8 @@
 #include "app/detection.h"
 #include "app/linux/device_events.h"
 #include "app/ui_port.h"
-#include "device/hid/sim_unit.h"
+#include "device/command_reports.h"
+#include "device/hid/sim_world.h"
 #include "update/transfer_image.h"
 
 namespace {
@@ -24,7 +25,7 @@ namespace {
 constexpr int UNIT = 0;
 SimPanel* g_panel = nullptr;
 
-// Exchanges of an update, counted from its first command.
+// The requests of an update that a failure can be chosen for.
 enum FailureStep {
     STEP_NONE,
     STEP_LOCK,
@@ -118,6 +119,8 @@ SimPanel::SimPanel() : QWidget(nullptr) {
     m_failureKind->addItem(QStringLiteral("reply not read"), int(SimFault::ReadFails));
     m_failureKind->addItem(QStringLiteral("no answer (time-out)"), int(SimFault::NoAnswer));
     m_failureKind->addItem(QStringLiteral("unit pulled out"), int(SimFault::Unplugged));
+    connect(m_failureStep, &QComboBox::currentIndexChanged, this, &SimPanel::armFailure);
+    connect(m_failureKind, &QComboBox::currentIndexChanged, this, &SimPanel::armFailure);
 
     m_flash = new QLabel(this);
     m_flash->setObjectName(QStringLiteral("flash"));
@@ -170,7 +173,6 @@ void SimPanel::plugIn() {
     if (SimIsPlugged(UNIT)) {
         return;
     }
-    SimClearFaults();
     applySituation();
     SimReplug(UNIT);
     showState();
@@ -186,36 +188,45 @@ void SimPanel::unplug() {
     Deliver(DBT_DEVICEREMOVECOMPLETE_EVENT);
 }
 
+// The failure waits in the unit for its request: the first lock, unprotect, erase
+// or address request from now on, or the first or last block of the image. No
+// detection sends these, so it is the next update's.
 void SimPanel::armFailure() {
     SimClearFaults();
-    const int step = m_failureStep->currentData().toInt();
-    uint32_t exchange = 0;
-    switch (step) {
+    uint8_t command = 0;
+    uint32_t occurrence = 1;
+    switch (m_failureStep->currentData().toInt()) {
     case STEP_NONE:
         return;
     case STEP_LOCK:
-        exchange = 0;
+        command = CMD_SYSTEM_LOCK;
         break;
     case STEP_UNPROTECT:
-        exchange = 1;
+        command = CMD_WRITE_PROTECT;
         break;
     case STEP_ERASE:
-        exchange = 2;
+        command = CMD_ERASE_FIRMWARE;
         break;
     case STEP_ADDRESS:
-        exchange = 3;
+        command = CMD_SET_WRITE_ADDRESS;
         break;
     case STEP_FIRST_BLOCK:
-        exchange = 4;
+        command = CMD_WRITE_BLOCK;
         break;
     default:
-        exchange = 4 + std::max<uint32_t>(BlockCount(), 1) - 1;
+        command = CMD_WRITE_BLOCK;
+        occurrence = std::max<uint32_t>(BlockCount(), 1);
         break;
     }
-    SimInjectFault(exchange, static_cast<SimFault>(m_failureKind->currentData().toInt()));
+    SimArmFault(UNIT, command, occurrence,
+                static_cast<SimFault>(m_failureKind->currentData().toInt()));
 }
 
 void SimPanel::showState() {
+    // A failure that fired is armed again for the update after.
+    if (SimGetInterface(UNIT).faults.empty()) {
+        armFailure();
+    }
     const bool plugged = SimIsPlugged(UNIT);
     m_state->setText(plugged ? QStringLiteral("Plugged in") : QStringLiteral("Unplugged"));
     m_plugButton->setEnabled(!plugged);
@@ -246,10 +257,4 @@ bool RegisterDeviceEvents(QWidget*) {
 void UnregisterDeviceEvents() {
     delete g_panel;
     g_panel = nullptr;
-}
-
-void DeviceEventsBeforeUpdate() {
-    if (g_panel != nullptr) {
-        g_panel->armFailure();
-    }
 }

@@ -18,7 +18,7 @@ class SimPanel : public QWidget {
 
     void plugIn();
     void unplug();
-    // Arms the chosen failure for the update that is about to start.
+    // Arms the chosen failure for the next update.
     void armFailure();
 
   private:

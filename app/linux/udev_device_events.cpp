@@ -79,5 +79,3 @@ void UnregisterDeviceEvents() {
         g_udev = nullptr;
     }
 }
-
-void DeviceEventsBeforeUpdate() {}

@@ -2,7 +2,7 @@
 // controller at firmware 3.4, answering at once.
 #include "app/win/sim_demo_unit.h"
 #include "app/win/win_program.h"
-#include "device/hid/sim_unit.h"
+#include "device/hid/sim_world.h"
 
 void PrepareDeviceBackend() {
     SimReset();

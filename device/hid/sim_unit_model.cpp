@@ -308,12 +308,16 @@ const FaultNameEntry FAULT_NAMES[] = {
 
 SimUnitModel SimReadyUnitModel() {
     SimUnitModel unit;
+    SimModelMakeReady(unit);
+    SimModelFillEmptyFlash(unit);
+    return unit;
+}
+
+void SimModelMakeReady(SimUnitModel& unit) {
     unit.unitMode = 0;
     unit.controller.status = 3;
     unit.controller.typeId = 0x111F408C;
     unit.controller.firmwareVersion = 0x0304;
-    SimModelFillEmptyFlash(unit);
-    return unit;
 }
 
 void SimModelFillEmptyFlash(SimUnitModel& unit) {

@@ -111,6 +111,8 @@ struct SimUnitModel {
 // A ready unit in mode 0 with a VESPRA 80 LV controller at firmware 3.4, its
 // flash holding an old program.
 SimUnitModel SimReadyUnitModel();
+// The ready unit's mode and controller on `unit`; its flash stays as it is.
+void SimModelMakeReady(SimUnitModel& unit);
 // Gives an empty flash SIM_FLASH_BYTES of old program; a filled one is kept.
 void SimModelFillEmptyFlash(SimUnitModel& unit);
 // Volatile state back to power-on values; flash, settings and armed faults kept.

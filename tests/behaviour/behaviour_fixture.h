@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/hid/sim_unit.h"
+#include "device/hid/sim_world.h"
 #include "res/resource_data.h"
 #include "tests/support/recording_ui.h"
 

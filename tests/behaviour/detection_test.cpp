@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/detection.h"
+#include "device/command_reports.h"
 #include "device/unit_connection.h"
 #include "res/resource_ids.h"
 #include "tests/behaviour/behaviour_fixture.h"
@@ -161,8 +162,8 @@ TEST_F(DetectionTest, ArrivalIsIgnoredWhileAUnitIsOpenOrForOtherDeviceTypes) {
 TEST_F(DetectionTest, HalfIdentifiedUnitOnArrivalIsLetGoAndTheScreenStays) {
     DetectUnit();
     const std::u16string paneBefore = Pane();
-    SimAddInterface(SimReadyUnit());
-    SimInjectFault(0, SimFault::ReadFails);
+    const int unit = SimAddInterface(SimReadyUnit());
+    SimArmFault(unit, CMD_GET_UNIT_INFO, 1, SimFault::ReadFails);
     ClearLogs();
 
     EXPECT_EQ(Arrive(), 1);

@@ -219,8 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransferTest, FirstBlockFailingLeavesOnlyPositionZero) {
-    StartWithUnit();
-    SimInjectFault(4, SimFault::ReadFails, 0, 0x57);
+    const int unit = StartWithUnit();
+    SimArmFault(unit, CMD_WRITE_BLOCK, 1, SimFault::ReadFails, 0, 0x57);
 
     UpdateProcedure();
 

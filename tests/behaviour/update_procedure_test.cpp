@@ -174,9 +174,16 @@ void ExpectFailureReported(const std::u16string& boxText) {
     }
 }
 
+// The n-th request with a command code; occurrence 0: none.
+struct FaultPoint {
+    uint8_t command;
+    uint32_t occurrence;
+};
+constexpr FaultPoint NO_FAULT = {0, 0};
+
 struct FailureCase {
     const char* name;
-    int faultAt; // exchange after the start: 0 lock, 1 unprotect, 2 erase, 3 address, 4.. blocks
+    FaultPoint faultAt; // the request that fails, counted from the update's start
     SimFault fault;
     uint32_t errorCode;
     int closeAtPause; // the unit is closed during this pause (1-based), 0: not
@@ -193,7 +200,7 @@ void NoTamper(SimInterface&, uint32_t) {}
 
 const FailureCase FAILURES[] = {
     {"LockWriteFails",
-     0,
+     {CMD_SYSTEM_LOCK, 1},
      SimFault::WriteFails,
      0,
      0,
@@ -202,9 +209,18 @@ const FailureCase FAILURES[] = {
      -2,
      LAST_ERROR,
      {}},
-    {"LockReadFails", 0, SimFault::ReadFails, 0, 0, NoTamper, IDS_LOCK_NOT_SET, -3, LAST_ERROR, {}},
-    {"LockNoAnswer",
+    {"LockReadFails",
+     {CMD_SYSTEM_LOCK, 1},
+     SimFault::ReadFails,
      0,
+     0,
+     NoTamper,
+     IDS_LOCK_NOT_SET,
+     -3,
+     LAST_ERROR,
+     {}},
+    {"LockNoAnswer",
+     {CMD_SYSTEM_LOCK, 1},
      SimFault::NoAnswer,
      0,
      0,
@@ -214,7 +230,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {HID_READ_TIMEOUT_MS}},
     {"LockNotTaken",
-     -1,
+     NO_FAULT,
      SimFault::None,
      0,
      0,
@@ -224,7 +240,7 @@ const FailureCase FAILURES[] = {
      0,
      {}},
     {"LockErrorReply",
-     0,
+     {CMD_SYSTEM_LOCK, 1},
      SimFault::ErrorReply,
      0x2A,
      0,
@@ -233,9 +249,18 @@ const FailureCase FAILURES[] = {
      STEP_NOT_CONFIRMED,
      0,
      {}},
-    {"UnprotectNoUnit", -1, SimFault::None, 0, 1, NoTamper, IDS_FLASH_NOT_WRITABLE, -1, 0, {20}},
-    {"UnprotectWriteFails",
+    {"UnprotectNoUnit",
+     NO_FAULT,
+     SimFault::None,
+     0,
      1,
+     NoTamper,
+     IDS_FLASH_NOT_WRITABLE,
+     -1,
+     0,
+     {20}},
+    {"UnprotectWriteFails",
+     {CMD_WRITE_PROTECT, 1},
      SimFault::WriteFails,
      0,
      0,
@@ -245,7 +270,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {20}},
     {"UnprotectReadFails",
-     1,
+     {CMD_WRITE_PROTECT, 1},
      SimFault::ReadFails,
      0,
      0,
@@ -255,7 +280,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {20}},
     {"UnprotectErrorCode",
-     1,
+     {CMD_WRITE_PROTECT, 1},
      SimFault::ErrorReply,
      0x2A,
      0,
@@ -265,7 +290,7 @@ const FailureCase FAILURES[] = {
      0,
      {20}},
     {"UnprotectStillProtected",
-     -1,
+     NO_FAULT,
      SimFault::None,
      0,
      0,
@@ -280,7 +305,7 @@ const FailureCase FAILURES[] = {
      {20}},
     // An error reply with code 0 passes; the unit did not act, so the erase fails.
     {"UnprotectErrorReplyZeroPasses",
-     1,
+     {CMD_WRITE_PROTECT, 1},
      SimFault::ErrorReply,
      0,
      0,
@@ -289,9 +314,18 @@ const FailureCase FAILURES[] = {
      SIM_ERROR_NOT_READY,
      0,
      {20, 20, 1000, 4000}},
-    {"EraseNoUnit", -1, SimFault::None, 0, 2, NoTamper, IDS_ERASE_FAILED, -1, 0, {20, 20, 4000}},
-    {"EraseWriteFails",
+    {"EraseNoUnit",
+     NO_FAULT,
+     SimFault::None,
+     0,
      2,
+     NoTamper,
+     IDS_ERASE_FAILED,
+     -1,
+     0,
+     {20, 20, 4000}},
+    {"EraseWriteFails",
+     {CMD_ERASE_FIRMWARE, 1},
      SimFault::WriteFails,
      0,
      0,
@@ -301,7 +335,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {20, 20, 4000}},
     {"EraseReadFails",
-     2,
+     {CMD_ERASE_FIRMWARE, 1},
      SimFault::ReadFails,
      0,
      0,
@@ -311,7 +345,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {20, 20, 1000, 4000}},
     {"EraseErrorCode",
-     2,
+     {CMD_ERASE_FIRMWARE, 1},
      SimFault::ErrorReply,
      0x80000001,
      0,
@@ -321,7 +355,7 @@ const FailureCase FAILURES[] = {
      0,
      {20, 20, 1000, 4000}},
     {"AddressNoUnit",
-     -1,
+     NO_FAULT,
      SimFault::None,
      0,
      5,
@@ -331,7 +365,7 @@ const FailureCase FAILURES[] = {
      0,
      {20, 20, 1000, 4000, 20}},
     {"AddressWriteFails",
-     3,
+     {CMD_SET_WRITE_ADDRESS, 1},
      SimFault::WriteFails,
      0,
      0,
@@ -341,7 +375,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {20, 20, 1000, 4000, 20}},
     {"AddressReadFails",
-     3,
+     {CMD_SET_WRITE_ADDRESS, 1},
      SimFault::ReadFails,
      0,
      0,
@@ -351,7 +385,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {20, 20, 1000, 4000, 20}},
     {"AddressErrorCode",
-     3,
+     {CMD_SET_WRITE_ADDRESS, 1},
      SimFault::ErrorReply,
      7,
      0,
@@ -361,7 +395,7 @@ const FailureCase FAILURES[] = {
      0,
      {20, 20, 1000, 4000, 20}},
     {"FirstBlockRefused",
-     4,
+     {CMD_WRITE_BLOCK, 1},
      SimFault::ErrorReply,
      0x10,
      0,
@@ -371,7 +405,7 @@ const FailureCase FAILURES[] = {
      0,
      {20, 20, 1000, 4000, 20, 20}},
     {"ThirdBlockNotWritten",
-     6,
+     {CMD_WRITE_BLOCK, 3},
      SimFault::WriteFails,
      0,
      0,
@@ -381,7 +415,7 @@ const FailureCase FAILURES[] = {
      LAST_ERROR,
      {20, 20, 1000, 4000, 20, 20, 20, 20}},
     {"UnitUnpluggedDuringTransfer",
-     5,
+     {CMD_WRITE_BLOCK, 2},
      SimFault::Unplugged,
      0,
      0,
@@ -391,7 +425,7 @@ const FailureCase FAILURES[] = {
      SIM_LAST_ERROR_NOT_CONNECTED,
      {20, 20, 1000, 4000, 20, 20, 20}},
     {"BlockUnitClosed",
-     -1,
+     NO_FAULT,
      SimFault::None,
      0,
      7,
@@ -409,8 +443,9 @@ TEST_P(FailureTest, ReportsTheStepWithItsCodes) {
     const int unit = StartWithUnit();
     const std::vector<uint8_t> image = PatternImage(48 * 5);
     RecordingUiSetImage(image.data(), uint32_t(image.size()));
-    if (c.faultAt >= 0) {
-        SimInjectFault(uint32_t(c.faultAt), c.fault, c.errorCode, LAST_ERROR);
+    if (c.faultAt.occurrence != 0) {
+        SimArmFault(unit, c.faultAt.command, c.faultAt.occurrence, c.fault, c.errorCode,
+                    LAST_ERROR);
     }
     uint32_t pauseCount = 0;
     g_ui.onSleep = [&](uint32_t) {
@@ -420,7 +455,7 @@ TEST_P(FailureTest, ReportsTheStepWithItsCodes) {
             CloseUnit();
         }
     };
-    if (c.faultAt < 0 && c.tamper != NoTamper) {
+    if (c.faultAt.occurrence == 0 && c.tamper != NoTamper) {
         c.tamper(SimGetInterface(unit), 0);
     }
 
@@ -435,8 +470,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, FailureTest, ::testing::ValuesIn(FAILURES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateTest, LastErrorOfAFailedEraseIsReadAfterTheSettlePause) {
-    StartWithUnit();
-    SimInjectFault(2, SimFault::ErrorReply, 0x33);
+    const int unit = StartWithUnit();
+    SimArmFault(unit, CMD_ERASE_FIRMWARE, 1, SimFault::ErrorReply, 0x33);
     g_ui.onSleep = [](uint32_t ms) {
         if (ms == ERASE_SETTLE_MS) {
             PlatformSetLastError(0xBEEF);
@@ -512,8 +547,9 @@ TEST_F(UpdateTest, FailingClosingStepsStillEndInSuccess) {
         RecordingUiReset();
         RecordingUiSetImage(image.data(), uint32_t(image.size()));
         const int unit = StartWithUnit();
-        SimInjectFault(6, c.first);
-        SimInjectFault(7, c.second);
+        // After lock and unprotect: protection set again, then the lock released.
+        SimArmFault(unit, CMD_WRITE_PROTECT, 2, c.first);
+        SimArmFault(unit, CMD_SYSTEM_LOCK, 2, c.second);
 
         UpdateProcedure();
 
@@ -541,8 +577,8 @@ TEST_F(UpdateTest, RemovalDuringTheConfirmationFailsTheLockWithoutCodes) {
 }
 
 TEST_F(UpdateTest, ArrivalDuringTheFailureBoxIsOverwrittenByTheTryAgainText) {
-    StartWithUnit();
-    SimInjectFault(0, SimFault::ReadFails);
+    const int unit = StartWithUnit();
+    SimArmFault(unit, CMD_SYSTEM_LOCK, 1, SimFault::ReadFails);
     g_ui.whileBoxOpen.push_back(nullptr); // the confirmation
     g_ui.whileBoxOpen.push_back([] {
         // The unit was closed by the failure; it is still plugged in and the
@@ -561,8 +597,8 @@ TEST_F(UpdateTest, ArrivalDuringTheFailureBoxIsOverwrittenByTheTryAgainText) {
 
 TEST_F(UpdateTest, ErrorCodeLineInGerman) {
     g_ui.language = RES_LANG_GERMAN;
-    StartWithUnit();
-    SimInjectFault(0, SimFault::WriteFails, 0, 0);
+    const int unit = StartWithUnit();
+    SimArmFault(unit, CMD_SYSTEM_LOCK, 1, SimFault::WriteFails, 0, 0);
     UpdateProcedure();
     const std::string text = Utf8(Boxes().back()->text);
     EXPECT_NE(text.find("\r\nDas System meldet Fehlercode 0xfffffffe-0x00000000"),

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "device/command_reports.h"
-#include "device/hid/sim_unit.h"
+#include "device/hid/sim_world.h"
 #include "res/resource_ids.h"
 
 std::u16string FailureText(uint16_t messageId, bool withCodes, uint32_t firstCode,

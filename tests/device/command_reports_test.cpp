@@ -12,6 +12,7 @@ namespace {
 // ignored report 0.
 struct Operation {
     const char* name;
+    uint8_t command;
     std::function<ExchangeResult()> run;
     bool ignored = false;
 };
@@ -22,17 +23,20 @@ std::vector<Operation> AllOperations() {
     static uint8_t reply[REPORT_BUFFER_BYTES];
     static bool flag;
     return {
-        {"GetUnitInfo", [] { return ExchangeGetUnitInfo(reply); }},
-        {"ReadMemory", [] { return ExchangeReadMemory(UNIT_VERSION_ADDRESS, reply); }},
-        {"ReadFirmwareInfo", [] { return ExchangeReadFirmwareInfo(reply, &flag); }},
-        {"GetControllerInfo", [] { return ExchangeGetControllerInfo(reply, &flag); }},
-        {"SystemLockSet", [] { return SystemLockSet(&flag); }},
-        {"SystemLockReset", [] { return SystemLockReset(), 0; }, true},
-        {"WriteProtectClear", [] { return WriteProtectClear(&flag); }},
-        {"WriteProtectSet", [] { return WriteProtectSet(), 0; }, true},
-        {"EraseFirmware", [] { return EraseFirmware(); }},
-        {"SetWriteAddress", [] { return SetWriteAddress(); }},
-        {"WriteBlock", [] { return WriteBlock(g_blockData, 12); }},
+        {"GetUnitInfo", CMD_GET_UNIT_INFO, [] { return ExchangeGetUnitInfo(reply); }},
+        {"ReadMemory", CMD_READ_MEMORY,
+         [] { return ExchangeReadMemory(UNIT_VERSION_ADDRESS, reply); }},
+        {"ReadFirmwareInfo", CMD_READ_FIRMWARE_INFO,
+         [] { return ExchangeReadFirmwareInfo(reply, &flag); }},
+        {"GetControllerInfo", CMD_GET_CONTROLLER_INFO,
+         [] { return ExchangeGetControllerInfo(reply, &flag); }},
+        {"SystemLockSet", CMD_SYSTEM_LOCK, [] { return SystemLockSet(&flag); }},
+        {"SystemLockReset", CMD_SYSTEM_LOCK, [] { return SystemLockReset(), 0; }, true},
+        {"WriteProtectClear", CMD_WRITE_PROTECT, [] { return WriteProtectClear(&flag); }},
+        {"WriteProtectSet", CMD_WRITE_PROTECT, [] { return WriteProtectSet(), 0; }, true},
+        {"EraseFirmware", CMD_ERASE_FIRMWARE, [] { return EraseFirmware(); }},
+        {"SetWriteAddress", CMD_SET_WRITE_ADDRESS, [] { return SetWriteAddress(); }},
+        {"WriteBlock", CMD_WRITE_BLOCK, [] { return WriteBlock(g_blockData, 12); }},
     };
 }
 
@@ -126,12 +130,12 @@ class JudgingTest : public DeviceTest {
         OpenIdentified();
         FillBlockData();
     }
-    // Runs `run` against each injected reply of the table.
-    void Check(const std::vector<JudgeCase>& cases,
+    // Runs `run`, which sends `command`, against each given reply of the table.
+    void Check(const std::vector<JudgeCase>& cases, uint8_t command,
                const std::function<ExchangeResult(bool*)>& run) {
         for (const JudgeCase& c : cases) {
             SCOPED_TRACE(c.name);
-            SimInjectReply(0, c.reply);
+            SimArmReply(0, command, 1, c.reply);
             bool flag = !c.flag;
             EXPECT_EQ(run(&flag), c.expected);
             EXPECT_EQ(flag, c.flag);
@@ -152,13 +156,13 @@ TEST_F(JudgingTest, StandardRuleFailsOnlyOnErrorMarkWithNonzeroCode) {
         {"report ID not looked at", ReplyWith(0xFF, 0, 3, 0x05), 3, false},
     };
     const std::vector<Operation> standard = {
-        {"EraseFirmware", [] { return EraseFirmware(); }},
-        {"SetWriteAddress", [] { return SetWriteAddress(); }},
-        {"WriteBlock", [] { return WriteBlock(g_blockData, 1); }},
+        {"EraseFirmware", CMD_ERASE_FIRMWARE, [] { return EraseFirmware(); }},
+        {"SetWriteAddress", CMD_SET_WRITE_ADDRESS, [] { return SetWriteAddress(); }},
+        {"WriteBlock", CMD_WRITE_BLOCK, [] { return WriteBlock(g_blockData, 1); }},
     };
     for (const Operation& op : standard) {
         SCOPED_TRACE(op.name);
-        Check(cases, [&](bool* success) {
+        Check(cases, op.command, [&](bool* success) {
             ExchangeResult result = op.run();
             *success = result == 0;
             return result;
@@ -177,11 +181,13 @@ TEST_F(JudgingTest, ShortCodeRuleUsesOnlyTheLowWordAndTakesNoDataFromErrorReplie
     uint8_t reply[REPORT_BUFFER_BYTES];
     {
         SCOPED_TRACE("ReadFirmwareInfo");
-        Check(cases, [&](bool* taken) { return ExchangeReadFirmwareInfo(reply, taken); });
+        Check(cases, CMD_READ_FIRMWARE_INFO,
+              [&](bool* taken) { return ExchangeReadFirmwareInfo(reply, taken); });
     }
     {
         SCOPED_TRACE("GetControllerInfo");
-        Check(cases, [&](bool* taken) { return ExchangeGetControllerInfo(reply, taken); });
+        Check(cases, CMD_GET_CONTROLLER_INFO,
+              [&](bool* taken) { return ExchangeGetControllerInfo(reply, taken); });
     }
 }
 
@@ -194,7 +200,7 @@ TEST_F(JudgingTest, LockIsConfirmedByStateByteOneAlone) {
             {"error mark not looked at", ReplyWith(0xFF, 1, 5), 0, true},
             {"error mark, state 0", ReplyWith(0xFF, 0, 5), 0, false},
         },
-        [](bool* confirmed) { return SystemLockSet(confirmed); });
+        CMD_SYSTEM_LOCK, [](bool* confirmed) { return SystemLockSet(confirmed); });
 }
 
 TEST_F(JudgingTest, ClearingProtectionJudgesCodeFirstThenStateByte) {
@@ -206,7 +212,7 @@ TEST_F(JudgingTest, ClearingProtectionJudgesCodeFirstThenStateByte) {
             {"error mark, code zero, state ignored", ReplyWith(0xFF, 1, 0), 0, true},
             {"error code", ReplyWith(0xFF, 0, 5), 5, false},
         },
-        [](bool* confirmed) { return WriteProtectClear(confirmed); });
+        CMD_WRITE_PROTECT, [](bool* confirmed) { return WriteProtectClear(confirmed); });
 }
 
 // Failures of the transfer itself, for every operation: a failed write is never
@@ -229,8 +235,8 @@ TEST_F(DeviceTest, TransferFailuresEndEveryExchange) {
         for (const FaultCase& f : faults) {
             SCOPED_TRACE(testing::Message() << op.name << " fault " << static_cast<int>(f.fault));
             SetUp();
-            OpenIdentified();
-            SimInjectFault(0, f.fault, 0, 1234);
+            const int unit = OpenIdentified();
+            SimArmFault(unit, op.command, 1, f.fault, 0, 1234);
             const ExchangeResult result = op.run();
             EXPECT_EQ(result, op.ignored ? 0 : f.expected);
             EXPECT_EQ(CountRecords(true), 1);
@@ -313,7 +319,7 @@ TEST_F(DeviceTest, ReplyBufferIsClearedBeforeEveryRead) {
 
     // A failed read leaves nothing of the buffer's previous content either.
     memset(reply, 0xCC, sizeof reply);
-    SimInjectFault(0, SimFault::ReadFails);
+    SimArmFault(0, CMD_GET_CONTROLLER_INFO, 1, SimFault::ReadFails);
     EXPECT_EQ(ExchangeGetControllerInfo(reply, &taken), -3);
     EXPECT_FALSE(taken);
     EXPECT_EQ(Bytes(reply, reply + 60), Report({0x02}));

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/command_reports.h"
-#include "device/hid/sim_unit.h"
+#include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "tests/support/virtual_clock.h"
 

@@ -154,7 +154,7 @@ TEST_F(DeviceTest, UnjudgedRepliesAreReadEvenWithTheErrorMark) {
     SimAddInterface(SimReadyUnit());
     Bytes unitInfo = Report({0x02, 0xFF, 0x00, 0x00, 0x03, 0x00});
     SetLe32(&unitInfo, 8, 0x00040506);
-    SimInjectReply(0, unitInfo);
+    SimArmReply(0, CMD_GET_UNIT_INFO, 1, unitInfo);
     EXPECT_EQ(OpenUnit(), 0);
     EXPECT_EQ(g_unit.controllerStatus, 3);
     EXPECT_EQ(g_unit.unitFirmwareVersion, 0x00040506u);
@@ -168,7 +168,7 @@ TEST_F(DeviceTest, UnjudgedRepliesAreReadEvenWithTheErrorMark) {
     Bytes memory = Report({0x02, 0xFF});
     SetLe32(&memory, 4, 0x00000007);
     SetLe32(&memory, 8, 0x00090807);
-    SimInjectReply(1, memory);
+    SimArmReply(0, CMD_READ_MEMORY, 1, memory);
     EXPECT_EQ(OpenUnit(), 0);
     EXPECT_EQ(g_unit.unitFirmwareVersion, 0x00090807u);
 }
@@ -197,8 +197,15 @@ TEST_F(DeviceTest, TransferFailureStopsIdentificationKeepingWhatWasLearnt) {
         unit.unitMode = static_cast<uint8_t>(c.unitMode);
         unit.altModeBytes[0] = 0x77;
         unit.controller.statusAux = 0x55;
-        SimAddInterface(unit);
-        SimInjectFault(c.exchange, c.fault);
+        const int index = SimAddInterface(unit);
+        // Mode 0 asks unit, firmware and controller information; another mode
+        // reads the unit's memory after the unit query.
+        static const uint8_t MODE_0_COMMANDS[] = {CMD_GET_UNIT_INFO, CMD_READ_FIRMWARE_INFO,
+                                                  CMD_GET_CONTROLLER_INFO};
+        const uint8_t command = c.unitMode == 0   ? MODE_0_COMMANDS[c.exchange]
+                                : c.exchange == 0 ? CMD_GET_UNIT_INFO
+                                                  : CMD_READ_MEMORY;
+        SimArmFault(index, command, 1, c.fault);
         EXPECT_EQ(OpenUnit(), c.expected);
         EXPECT_EQ(SimExchangeCount(), c.exchange + 1);
         EXPECT_TRUE(UnitIsOpen());

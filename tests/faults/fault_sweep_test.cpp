@@ -103,10 +103,12 @@ Step StepOf(const std::vector<uint8_t>& request) {
     }
 }
 
-// The clean flow, recorded once: every request and, per exchange, how many
-// pauses came before its request and the time-out its read was given.
+// The clean flow, recorded once: every request and, per exchange, which request
+// of its command it is (1-based), how many pauses came before its request and the
+// time-out its read was given.
 struct Baseline {
     std::vector<std::vector<uint8_t>> requests;
+    std::vector<uint32_t> occurrences;
     std::vector<uint32_t> pausesBefore;
     std::vector<uint32_t> pauses;
     std::vector<uint32_t> readTimeouts;
@@ -331,6 +333,10 @@ class FaultSweep : public BehaviourTest, public ::testing::WithParamInterface<Si
             });
             RunFlow();
             s_clean.requests = SimSentRequests();
+            uint32_t seen[256] = {};
+            for (const std::vector<uint8_t>& request : s_clean.requests) {
+                s_clean.occurrences.push_back(++seen[request[1]]);
+            }
             s_clean.pauses = VirtualPauses();
             for (const SimWireRecord& record : SimWireLog()) {
                 if (record.isWrite) {
@@ -500,11 +506,20 @@ class FaultSweep : public BehaviourTest, public ::testing::WithParamInterface<Si
 
     void Report(SimFault kind, uint32_t point, Step step, bool onArrival, const std::string& why) {
         if (++m_reported <= MAX_REPORTED) {
-            ADD_FAILURE() << why << ": SimInjectFault(" << point << ", SimFault::" << KindName(kind)
-                          << ") at the " << StepName(step) << " exchange of "
+            const uint8_t command = s_clean.requests[point][1];
+            ADD_FAILURE() << why << ": SimArmFault(" << SimCommandName(command) << ", "
+                          << s_clean.occurrences[point] << ", SimFault::" << KindName(kind)
+                          << ") at the " << StepName(step) << " exchange (number " << point
+                          << ") of "
                           << (onArrival ? "the detection on arrival"
                                         : "the start-up detection and update");
         }
+    }
+
+    // Arms the fault for the request the clean flow sends as exchange `point`.
+    static void ArmAt(int unit, const Baseline& clean, uint32_t point, SimFault kind) {
+        SimArmFault(unit, clean.requests[point][1], clean.occurrences[point], kind, UNIT_ERROR_CODE,
+                    FAULT_LAST_ERROR);
     }
 
     static constexpr int MAX_REPORTED = 10;
@@ -524,6 +539,7 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
     // Start-up detection with three exchanges, then the whole update.
     ASSERT_EQ(clean.requests.size(), DETECTION_EXCHANGES + 4u + 2037u + 2u);
     ASSERT_EQ(clean.readTimeouts.size(), clean.requests.size());
+    ASSERT_EQ(clean.occurrences.size(), clean.requests.size());
     ASSERT_EQ(clean.pauses.size(), 6u + 2037u);
 
     // The start-up road: a fault at every exchange of detection and update.
@@ -540,7 +556,7 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
         ++points;
         const int unit = Restart();
         const Expected expected = ExpectedOutcome(step, kind, false);
-        SimInjectFault(point, kind, UNIT_ERROR_CODE, FAULT_LAST_ERROR);
+        ArmAt(unit, clean, point, kind);
 
         RunFlow();
 
@@ -557,7 +573,7 @@ TEST_P(FaultSweep, EveryExchangeFailsCleanlyAndTheUnitRecovers) {
         ClearLogs();
         const Step step = StepOf(clean.requests[point]);
         const Expected expected = ExpectedOutcome(step, kind, true);
-        SimInjectFault(point, kind, UNIT_ERROR_CODE, FAULT_LAST_ERROR);
+        ArmAt(unit, clean, point, kind);
 
         Arrive();
 

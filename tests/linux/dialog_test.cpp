@@ -2,6 +2,7 @@
 // platform: what the user sees at start, on plugging and unplugging, through a
 // whole update with its progress window, in English and German.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -25,10 +26,36 @@
 #include "app/linux/sim_panel.h"
 #include "app/main_dialog.h"
 #include "device/hid/hid_port.h"
-#include "device/hid/sim_unit.h"
+#include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
+#include "update/sha256.h"
+
+// The image the update writes, linked here in place of the program's carried one
+// (app/linux/carried_image.cpp): the carried image unless a test puts a short one
+// in, to keep a whole update brief.
+namespace {
+const uint8_t* g_image = nullptr;
+uint32_t g_imageSize = 0;
+uint8_t g_imageDigest[SHA256_DIGEST_BYTES] = {};
+
+void SetFirmwareImageForUpdate(const uint8_t* image, uint32_t size) {
+    g_image = image;
+    g_imageSize = size;
+    // A stand-in image is the image of this run, so it stands for its own digest.
+    Sha256(image, size, g_imageDigest);
+}
+} // namespace
+
+void UiMapFirmwareImage(const uint8_t** first, uint32_t* size) {
+    *first = g_image;
+    *size = g_imageSize;
+}
+
+const uint8_t* UiFirmwareImageDigest() {
+    return g_imageDigest;
+}
 
 namespace {
 
@@ -334,6 +361,36 @@ class DialogTest : public QObject {
         const std::vector<uint8_t>& flash = SimGetInterface(0).controller.flash;
         QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
         Save(QStringLiteral("dialog_en_updated.png"));
+    }
+
+    // A failure chosen in the panel waits for its request: the last block of the
+    // next update, and once more of the update after plugging in again.
+    void failureChosenInThePanelFailsTheNextUpdates() {
+        std::vector<uint8_t> image(48 * 3);
+        for (size_t i = 0; i < image.size(); ++i) {
+            image[i] = static_cast<uint8_t>(i * 7 + 1);
+        }
+        SetFirmwareImageForUpdate(image.data(), static_cast<uint32_t>(image.size()));
+        Start(true);
+        QComboBox* step = SimPanelInstance()->findChild<QComboBox*>(QStringLiteral("failureStep"));
+        QVERIFY(step != nullptr);
+        step->setCurrentIndex(step->findText(QStringLiteral("last block")));
+
+        for (int round = 0; round < 2; ++round) {
+            std::vector<BoxSeen> boxes;
+            AnswerNextBox(QMessageBox::Ok, &boxes,
+                          [&boxes] { AnswerNextBox(QMessageBox::Ok, &boxes); });
+            QTest::mouseClick(dialog->control(IDC_UPDATE), Qt::LeftButton);
+            QCOMPARE(boxes.size(), size_t(2));
+            QCOMPARE(boxes[1].caption, Table(IDS_UPDATE_FAILED_CAPTION));
+            QVERIFY2(boxes[1].text.startsWith(Table(IDS_BLOCK_WRITE_FAILED)) &&
+                         boxes[1].text.contains(QStringLiteral("0x0000002a")),
+                     qPrintable(boxes[1].text));
+            QCOMPARE(SimGetInterface(0).blockWrites, 2u);
+            SimPanelInstance()->unplug();
+            SimPanelInstance()->plugIn();
+            QVERIFY(Enabled(IDC_UPDATE));
+        }
     }
 
     // A message box's own event loop hands device events to the dialog: the unit

@@ -13,7 +13,7 @@
 #include "app/detection.h"
 #include "app/ui_port.h"
 #include "device/command_reports.h"
-#include "device/hid/sim_unit.h"
+#include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"

@@ -30,6 +30,13 @@ enum Operation {
     OP_LAST = OP_WRITE_BLOCK
 };
 
+// The command each operation sends, in the order of Operation.
+const uint8_t OP_COMMANDS[] = {CMD_GET_UNIT_INFO,       CMD_READ_MEMORY,   CMD_READ_FIRMWARE_INFO,
+                               CMD_GET_CONTROLLER_INFO, CMD_SYSTEM_LOCK,   CMD_SYSTEM_LOCK,
+                               CMD_WRITE_PROTECT,       CMD_WRITE_PROTECT, CMD_ERASE_FIRMWARE,
+                               CMD_SET_WRITE_ADDRESS,   CMD_WRITE_BLOCK};
+static_assert(sizeof OP_COMMANDS == OP_LAST + 1, "a command for every operation");
+
 const SimFault LINK_FAULTS[] = {SimFault::WriteFails, SimFault::ReadFails, SimFault::NoAnswer,
                                 SimFault::ErrorReply, SimFault::Unplugged};
 
@@ -179,10 +186,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool faultInjected = false;
         if (source <= 1) {
             const size_t length = in.ConsumeIntegralInRange<size_t>(0, 64);
-            SimInjectReply(0, in.ConsumeBytes<uint8_t>(length));
+            SimArmReply(index, OP_COMMANDS[op], 1, in.ConsumeBytes<uint8_t>(length));
         } else if (source == 2) {
             const SimFault fault = in.PickValueInArray(LINK_FAULTS);
-            SimInjectFault(0, fault, in.ConsumeIntegral<uint32_t>(), 0x1F0D);
+            SimArmFault(index, OP_COMMANDS[op], 1, fault, in.ConsumeIntegral<uint32_t>(), 0x1F0D);
             faultInjected = fault != SimFault::ErrorReply;
         } // else the unit answers by itself
 

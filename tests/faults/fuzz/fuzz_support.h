@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "device/hid/sim_unit.h"
+#include "device/hid/sim_world.h"
 
 inline void Require(bool holds, const char* rule) {
     if (!holds) {

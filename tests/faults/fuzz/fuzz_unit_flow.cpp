@@ -27,6 +27,23 @@ const SimFault LINK_FAULTS[] = {SimFault::WriteFails, SimFault::ReadFails, SimFa
 
 int g_unitIndex = 0;
 
+// The request a clean start-up detection and update of `blocks` blocks sends as
+// its exchange number n (0-based). Past its end the flow counts again, as after
+// plugging in anew, every command's occurrence one round higher.
+void CleanFlowRequest(uint32_t n, uint32_t blocks, uint8_t* command, uint32_t* occurrence) {
+    std::vector<uint8_t> flow = {
+        CMD_GET_UNIT_INFO, CMD_READ_FIRMWARE_INFO, CMD_GET_CONTROLLER_INFO, CMD_SYSTEM_LOCK,
+        CMD_WRITE_PROTECT, CMD_ERASE_FIRMWARE,     CMD_SET_WRITE_ADDRESS};
+    flow.insert(flow.end(), blocks, CMD_WRITE_BLOCK);
+    flow.push_back(CMD_WRITE_PROTECT);
+    flow.push_back(CMD_SYSTEM_LOCK);
+    const uint32_t round = n / uint32_t(flow.size());
+    const auto at = flow.begin() + n % flow.size();
+    *command = *at;
+    *occurrence = uint32_t(std::count(flow.begin(), at + 1, *command)) +
+                  round * uint32_t(std::count(flow.begin(), flow.end(), *command));
+}
+
 void Arrival() {
     const DeviceBroadcast broadcast{DBT_DEVTYP_DEVICEINTERFACE_TYPE, nullptr};
     Require(OnDeviceChange(DBT_DEVICEARRIVAL_EVENT, &broadcast) == 1, "arrival answered 1");
@@ -158,12 +175,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (int i = in.ConsumeIntegralInRange<int>(0, 8); i > 0; --i) {
         const uint32_t exchange = in.ConsumeIntegralInRange<uint32_t>(0, 24);
+        uint8_t command = 0;
+        uint32_t occurrence = 0;
+        CleanFlowRequest(exchange, uint32_t((imageSize + BLOCK_BYTES - 1) / BLOCK_BYTES), &command,
+                         &occurrence);
         if (in.ConsumeBool()) {
             const size_t length = in.ConsumeIntegralInRange<size_t>(0, 64);
-            SimInjectReply(exchange, in.ConsumeBytes<uint8_t>(length));
+            SimArmReply(g_unitIndex, command, occurrence, in.ConsumeBytes<uint8_t>(length));
         } else {
-            SimInjectFault(exchange, in.PickValueInArray(LINK_FAULTS),
-                           in.ConsumeIntegral<uint32_t>(), 0x1F0D);
+            SimArmFault(g_unitIndex, command, occurrence, in.PickValueInArray(LINK_FAULTS),
+                        in.ConsumeIntegral<uint32_t>(), 0x1F0D);
         }
     }
 

@@ -143,7 +143,7 @@ TEST_F(DeviceTest, UnplugDuringTheErasePauseFailsTheRead) {
 // state byte 1 as the unprotect's, which must be 0).
 TEST_F(DeviceTest, LateAndRepeatedRepliesWaitInTheQueueUntilTheNextRequest) {
     const int index = OpenIdentified();
-    SimInjectFault(0, SimFault::LateReply, 0, SIM_LAST_ERROR_TIMEOUT);
+    SimArmFault(index, CMD_SYSTEM_LOCK, 1, SimFault::LateReply, 0, SIM_LAST_ERROR_TIMEOUT);
     bool confirmed = false;
     EXPECT_EQ(SystemLockSet(&confirmed), -3);
     EXPECT_EQ(SimGetInterface(index).lockState, 1); // the unit acted all the same
@@ -156,12 +156,12 @@ TEST_F(DeviceTest, LateAndRepeatedRepliesWaitInTheQueueUntilTheNextRequest) {
     EXPECT_NE(HidReadReport(g_unit.deviceHandle, late, 60, 7), 0);
     EXPECT_EQ(VirtualPauses().back(), 7u); // the time-out the caller gave
 
-    SimInjectFault(0, SimFault::LateReply);
+    SimArmFault(index, CMD_SYSTEM_LOCK, 1, SimFault::LateReply);
     EXPECT_EQ(SystemLockSet(&confirmed), -3);
     EXPECT_EQ(WriteProtectClear(&confirmed), 0);
     EXPECT_TRUE(confirmed);
 
-    SimInjectFault(0, SimFault::DoubleReply);
+    SimArmFault(index, CMD_SYSTEM_LOCK, 1, SimFault::DoubleReply);
     EXPECT_EQ(SystemLockSet(&confirmed), 0);
     EXPECT_TRUE(confirmed);
     EXPECT_EQ(WriteProtectClear(&confirmed), 0);
@@ -171,8 +171,8 @@ TEST_F(DeviceTest, LateAndRepeatedRepliesWaitInTheQueueUntilTheNextRequest) {
 // A short reply is a successful read of fewer bytes: what it leaves out reads as
 // the zeros the exchange cleared the buffer to.
 TEST_F(DeviceTest, ShortReplyFillsOnlyItsOwnBytes) {
-    OpenIdentified();
-    SimInjectFault(0, SimFault::ShortReply);
+    const int index = OpenIdentified();
+    SimArmFault(index, CMD_GET_CONTROLLER_INFO, 1, SimFault::ShortReply);
     uint8_t reply[REPORT_BUFFER_BYTES];
     memset(reply, 0xEE, sizeof reply);
     bool dataTaken = false;
