@@ -88,7 +88,8 @@ bool OpenControl(const std::string& dir, Control* control) {
     // Held open both ways here, so that neither side ever sees an end of file
     // when the driver closes and opens its ends between commands.
     control->in = open(in.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    control->out = open(out.c_str(), O_RDWR | O_CLOEXEC);
+    // Not blocking: a driver that never reads its replies must not stop the unit.
+    control->out = open(out.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     return control->in >= 0 && control->out >= 0;
 }
 

@@ -192,6 +192,23 @@ TEST_F(EmulatedUnit, NodeIsReadableExactlyWhileARepliesWait) {
     close(fd);
 }
 
+// A late reply waits until the reader has given up (HID_READ_TIMEOUT_MS) and
+// then stays on the node for whoever reads next.
+TEST_F(EmulatedUnit, LateReplyArrivesAfterTheReadTimeOut) {
+    const int fd = open(NODE, O_RDWR | O_NONBLOCK);
+    ASSERT_LE(0, fd);
+    ASSERT_EQ("ok", Control("fault CMD_GET_CONTROLLER_INFO 1 late-reply"));
+    const std::vector<uint8_t> request = Request(CMD_GET_CONTROLLER_INFO);
+    ASSERT_EQ(60, write(fd, request.data(), request.size()));
+    EXPECT_FALSE(Readable(fd, int(HID_READ_TIMEOUT_MS) - 500));
+    ASSERT_TRUE(Readable(fd, 3000));
+    uint8_t reply[64] = {};
+    EXPECT_EQ(60, read(fd, reply, sizeof reply));
+    EXPECT_EQ(CMD_GET_CONTROLLER_INFO, reply[1]);
+    EXPECT_FALSE(Readable(fd));
+    close(fd);
+}
+
 // Unplugging sends a real remove uevent and kills handles opened before, as a
 // vanished hidraw device does; plugging in again adds a fresh node.
 TEST_F(EmulatedUnit, PluggingIsSeenThroughUeventsAndKillsOldHandles) {

@@ -82,6 +82,14 @@ void QueueReplies(const std::vector<Bytes>& replies) {
     }
 }
 
+// The control side waits in poll() with the next late reply's time as its
+// time-out; it has to look again when that changes or an unplugging is due.
+void WakeControlSide() {
+    if (write(g_world.wakeFd, "w", 1) != 1) {
+        LogLine("wake failed: %s", std::strerror(errno));
+    }
+}
+
 void CompleteWithString(UMockdevIoctlClient* client, UMockdevIoctlData* arg, size_t asked,
                         const std::string& text) {
     UMockdevIoctlData* target = umockdev_ioctl_data_resolve(arg, 0, asked, nullptr);
@@ -188,9 +196,7 @@ gboolean HandleWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
         LogLine("fault unplug");
         g_world.plugged = false;
         g_world.unplugWanted = true;
-        if (write(g_world.wakeFd, "u", 1) != 1) {
-            LogLine("wake failed: %s", std::strerror(errno));
-        }
+        WakeControlSide();
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return TRUE;
     case SimFault::ReadFails:
@@ -208,6 +214,7 @@ gboolean HandleWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
             LogLine("fault late-reply");
             g_world.late.push_back(LateReplies{now + waited + LATE_AFTER_TIME_OUT_MS,
                                                g_world.generation, outcome.replies});
+            WakeControlSide();
         } else {
             QueueReplies(outcome.replies);
         }
@@ -362,7 +369,6 @@ void RemoveNode() {
     if (g_world.syspaths.empty()) {
         return;
     }
-    umockdev_testbed_detach_ioctl(g_world.testbed, NODE, nullptr);
     for (auto it = g_world.syspaths.rbegin(); it != g_world.syspaths.rend(); ++it) {
         umockdev_testbed_uevent(g_world.testbed, it->c_str(), "remove");
         umockdev_testbed_remove_device(g_world.testbed, it->c_str());
@@ -410,6 +416,15 @@ bool CreateWorld() {
     g_signal_connect(g_world.handler, "handle-read", G_CALLBACK(HandleRead), nullptr);
     g_signal_connect(g_world.handler, "handle-write", G_CALLBACK(HandleWrite), nullptr);
     g_signal_connect(g_world.handler, "client-connected", G_CALLBACK(HandleConnected), nullptr);
+    // Attached once for good: detaching drops connections not yet accepted, and
+    // the program holding one would end at its next call. Without the node file
+    // nobody can open the node, and handles from before a plug-in are dead.
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(g_world.testbed, NODE, g_world.handler, &error)) {
+        std::fprintf(stderr, "emulated_unit: attach %s: %s\n", NODE,
+                     error != nullptr ? error->message : "");
+        return false;
+    }
     return true;
 }
 
@@ -440,13 +455,6 @@ bool PlugUnit() {
         g_world.late.clear();
         g_world.plugged = true;
         LogLine("plug");
-    }
-    // The node answers before the first uevent announces it.
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(g_world.testbed, NODE, g_world.handler, &error)) {
-        std::fprintf(stderr, "emulated_unit: attach %s: %s\n", NODE,
-                     error != nullptr ? error->message : "");
-        return false;
     }
     if (!AddDeviceChain()) {
         std::fprintf(stderr, "emulated_unit: cannot add the unit's devices\n");
