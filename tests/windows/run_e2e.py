@@ -1,16 +1,40 @@
 #!/usr/bin/env python3
-"""Runs one end-to-end scenario of the Windows updater under Wine: starts the UI
-driver on a Wine virtual desktop (Wine then draws the window frames and captions
-itself, as Windows would, with no window manager needed), takes a screenshot of
-the X display whenever the driver asks for one, and turns the driver's verdict
-into the exit code (77: no display, test skipped)."""
+"""Runs scenarios of the end-to-end table (tests/e2e/scenarios.txt) with the Windows
+updater under Wine: for each one, starts the emulated programming unit with the
+scenario's unit options and, inside its emulated world, Wine with the UI driver on
+a Wine virtual desktop (Wine then draws the window frames and captions itself, as
+Windows would, with no window manager needed). The updater reaches the unit
+through Wine's own HID stack: winebus on the emulated hidraw node, hidclass,
+hid.dll and SetupAPI.
+
+The driver asks on its stdout, and gets one line back on its stdin, for
+  SNAPSHOT <name>   a screenshot of the X display, kept as <screenshots>/<name>.png
+  UNIT <command>    a command to the emulated unit's control FIFO, answered with the
+                    unit's reply ("flash image" becomes "flash-matches <image>")
+and ends with "RESULT PASS" or "RESULT FAIL". The exit code is 0 when every chosen
+scenario passed, 1 otherwise, 77 (skipped) without an X display or emulated unit.
+
+Without --emulator the driver runs straight under Wine (for a build that carries its
+own simulated unit); every UNIT command is then refused."""
 import argparse
 import os
+import re
+import select
+import shutil
 import subprocess
 import sys
+import tempfile
+import threading
+import time
 
 SKIPPED = 77
 DESKTOP = "/desktop=vespra-e2e,1280x1024"
+SCENARIO_TIMEOUT_S = 300
+CONTROL_TIMEOUT_S = 60
+LOCALES = {"en": "en_US.UTF-8", "de": "de_DE.UTF-8"}
+WINE_IN_WORLD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e",
+                             "wine_in_world.sh")
+WINEBUS_KEY = r"HKLM\System\CurrentControlSet\Services\winebus"
 
 
 def windows_path(path):
@@ -18,47 +42,223 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def read_table(path):
+    """(name, language, unit options) of every scenario, in table order."""
+    scenarios = []
+    with open(path, encoding="utf-8") as table:
+        for line in table:
+            words = []
+            for word in line.split():
+                if word.startswith("#"):
+                    break
+                words.append(word)
+            if len(words) == 3 and words[0] == "scenario":
+                scenarios.append([words[1], words[2], []])
+            elif words and words[0] == "unit" and scenarios:
+                # "unit ready" is the unit with no options.
+                scenarios[-1][2] = [w for w in words[1:] if w != "ready"]
+    return scenarios
+
+
+class ControlLink:
+    """The emulated unit's control FIFOs: one command line in, one reply line out."""
+
+    def __init__(self, directory):
+        self.directory = directory
+        self.writer = None
+        self.reader = None
+        self.pending = b""
+
+    def _open(self):
+        deadline = time.monotonic() + CONTROL_TIMEOUT_S
+        paths = [os.path.join(self.directory, name) for name in ("in", "out")]
+        while not all(os.path.exists(p) for p in paths):
+            if time.monotonic() > deadline:
+                raise OSError("the emulated unit made no control FIFOs")
+            time.sleep(0.05)
+        # Read-write opens never block and never see an end of file while the
+        # emulated unit opens and closes its ends.
+        self.writer = os.open(paths[0], os.O_RDWR)
+        self.reader = os.open(paths[1], os.O_RDWR | os.O_NONBLOCK)
+
+    def ask(self, command):
+        try:
+            if self.writer is None:
+                self._open()
+            os.write(self.writer, (command + "\n").encode())
+            deadline = time.monotonic() + CONTROL_TIMEOUT_S
+            while b"\n" not in self.pending:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return "error no reply from the emulated unit"
+                ready, _, _ = select.select([self.reader], [], [], left)
+                if ready:
+                    self.pending += os.read(self.reader, 4096)
+            line, self.pending = self.pending.split(b"\n", 1)
+            return line.decode("utf-8", "replace").strip()
+        except OSError as problem:
+            return f"error {problem}"
+
+
+def wine_environment(prefix, language):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=prefix, WINEDEBUG=env.get("WINEDEBUG", "-all"),
+               WINEDLLOVERRIDES="mscoree,mshtml=", LANG=LOCALES[language],
+               LC_ALL=LOCALES[language])
+    return env
+
+
+def prepare_prefix(wine, prefix):
+    """A Wine prefix of the end-to-end runs alone, whose HID bus reads hidraw nodes
+    (with its SDL bus on, Wine would look at nothing else), and no Wine server
+    running in it: every Wine process must start inside the emulated world."""
+    env = wine_environment(prefix, "en")
+    registry = os.path.join(prefix, "system.reg")
+    if not os.path.exists(registry):
+        os.makedirs(prefix, exist_ok=True)
+        subprocess.run(["wineboot", "--init"], env=env, capture_output=True)
+        subprocess.run(["wineserver", "-w"], env=env)
+    with open(registry, encoding="utf-8", errors="replace") as text:
+        sdl_off = re.search(r'\[System\\\\CurrentControlSet\\\\Services\\\\winebus\][^\[]*'
+                            r'"Enable SDL"=dword:00000000', text.read())
+    if not sdl_off:
+        subprocess.run([wine, "reg", "add", WINEBUS_KEY, "/v", "Enable SDL", "/t", "REG_DWORD",
+                        "/d", "0", "/f"], env=env, capture_output=True)
+    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+    subprocess.run(["wineserver", "-w"], env=env)
+
+
+def take_screenshot(display, target):
+    shot = subprocess.run(["import", "-window", "root", "-display", display, target],
+                          capture_output=True, text=True)
+    if shot.returncode == 0:
+        return f"screenshot: {target}"
+    return f"screenshot failed: {shot.stderr.strip()}"
+
+
+def print_exchange_figures(log):
+    """The emulated unit's time figures of the whole update: the part of its log
+    after the driver's last stats-reset, which it asks for at the Update click."""
+    sys.path.insert(0, os.path.dirname(WINE_IN_WORLD))
+    import exchange_times
+    with open(log, encoding="utf-8") as text:
+        lines = text.readlines()
+    marks = [i for i, line in enumerate(lines) if line.split()[1:3] == ["control", "stats-reset"]]
+    update_log = log + ".update"
+    with open(update_log, "w", encoding="utf-8") as text:
+        text.writelines(lines[marks[-1] if marks else 0:])
+    print(exchange_times.figures(update_log), flush=True)
+
+
+def run_scenario(args, name, language, unit_options):
+    """True when the driver's verdict on the scenario is PASS."""
+    print(f"=== scenario {name} {language}, unit: {' '.join(unit_options) or 'ready'}",
+          flush=True)
+    started = time.monotonic()
+    env = wine_environment(args.prefix, language) if args.prefix else dict(
+        os.environ, LANG=LOCALES[language], LC_ALL=LOCALES[language])
+    driver = [args.wine, "explorer", DESKTOP, windows_path(args.driver), windows_path(args.table),
+              windows_path(args.updater), name, language]
+    control_dir = None
+    if args.emulator:
+        control_dir = tempfile.mkdtemp(prefix="vespra-e2e-")
+        log = os.path.join(args.logs, f"{name}-{language}.log")
+        unit = [a for option in unit_options for a in ("--unit", option)]
+        # The Wine server, the device host with Wine's HID bus and every Wine
+        # process start inside the emulated world and end with it.
+        command = [args.emulator, *unit, "--control", control_dir, "--log", log, "--",
+                   WINE_IN_WORLD, *driver]
+    else:
+        command = driver
+    process = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               text=True, encoding="utf-8", errors="replace",
+                               start_new_session=True)
+    link = ControlLink(control_dir) if control_dir else None
+    timer = threading.Timer(SCENARIO_TIMEOUT_S, lambda: os.killpg(process.pid, 9))
+    timer.start()
+    verdict = None
+    whole_update = False
+    try:
+        for line in process.stdout:
+            line = line.rstrip("\r\n")
+            print(line, flush=True)
+            answer = None
+            whole_update = whole_update or line.startswith("TIME whole update")
+            if line.startswith("RESULT "):
+                verdict = line.split(" ", 1)[1].strip()
+            elif line.startswith("SNAPSHOT "):
+                target = os.path.join(args.screenshots, line.split(" ", 1)[1].strip() + ".png")
+                answer = take_screenshot(os.environ["DISPLAY"], target)
+                print(answer, flush=True)
+            elif line.startswith("UNIT "):
+                request = line.split(" ", 1)[1].strip()
+                if request == "flash image":
+                    request = "flash-matches " + os.path.abspath(args.image)
+                answer = link.ask(request) if link else "error no emulated unit"
+            if answer is not None:
+                process.stdin.write(answer + "\n")
+                process.stdin.flush()
+        process.wait()
+    finally:
+        timer.cancel()
+        if process.poll() is None:
+            os.killpg(process.pid, 9)
+            process.wait()
+        if control_dir:
+            shutil.rmtree(control_dir, ignore_errors=True)
+    if control_dir and whole_update:
+        print_exchange_figures(log)
+    took = time.monotonic() - started
+    print(f"=== scenario {name} {language}: {verdict or 'no verdict (the driver ended early)'}"
+          f", wall time {took:.1f} s (exit code {process.returncode})", flush=True)
+    return verdict == "PASS"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--wine", required=True)
     parser.add_argument("--driver", required=True)
     parser.add_argument("--updater", required=True)
-    parser.add_argument("--scenario", required=True)
-    parser.add_argument("--language", required=True)
+    parser.add_argument("--table", required=True)
+    choice = parser.add_mutually_exclusive_group(required=True)
+    choice.add_argument("--scenario", help="NAME:LANGUAGE, or NAME for every language it has")
+    choice.add_argument("--language", choices=sorted(LOCALES), help="every scenario of it")
     parser.add_argument("--screenshots", required=True)
+    parser.add_argument("--emulator", help="the emulated unit program")
+    parser.add_argument("--prefix", help="the Wine prefix of these runs (made if missing)")
+    parser.add_argument("--image", help="the firmware image the updater carries")
+    parser.add_argument("--logs", help="folder for the emulated unit's exchange logs")
     args = parser.parse_args()
 
-    display = os.environ.get("DISPLAY")
-    if not display:
+    if not os.environ.get("DISPLAY"):
         print("No X display (DISPLAY is not set): skipped. scripts/test provides one.")
         return SKIPPED
-    os.makedirs(args.screenshots, exist_ok=True)
+    if args.emulator is not None and not os.access(args.emulator, os.X_OK):
+        print(f"No emulated unit at {args.emulator} (the Linux build makes it): skipped.")
+        return SKIPPED
+    for program in (args.driver, args.updater, args.table):
+        if not os.path.isfile(program):
+            print("missing:", program)
+            return 1
+    if args.emulator and not (args.prefix and args.image and args.logs):
+        parser.error("--emulator needs --prefix, --image and --logs")
 
-    driver = subprocess.Popen(
-        [args.wine, "explorer", DESKTOP, windows_path(args.driver), args.scenario,
-         windows_path(args.updater), args.language],
-        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, encoding="utf-8",
-        errors="replace")
-    verdict = None
-    for line in driver.stdout:
-        line = line.rstrip("\r\n")
-        print(line, flush=True)
-        if line.startswith("RESULT "):
-            verdict = line.split(" ", 1)[1].strip()
-        elif line.startswith("SNAPSHOT "):
-            name = line.split(" ", 1)[1].strip()
-            target = os.path.join(args.screenshots, name + ".png")
-            shot = subprocess.run(["import", "-window", "root", "-display", display, target],
-                                  capture_output=True, text=True)
-            if shot.returncode == 0:
-                print(f"screenshot: {target}", flush=True)
-            else:
-                print(f"screenshot failed: {shot.stderr.strip()}", flush=True)
-            driver.stdin.write("done\n")
-            driver.stdin.flush()
-    driver.wait()
-    if verdict != "PASS":
-        print("the driver's verdict:", verdict or "none (it ended early)")
+    chosen = []
+    for name, language, options in read_table(args.table):
+        if args.language == language or (args.scenario in (name, f"{name}:{language}")):
+            chosen.append((name, language, options))
+    if not chosen:
+        print("no such scenario in", args.table)
+        return 1
+    os.makedirs(args.screenshots, exist_ok=True)
+    if args.logs:
+        os.makedirs(args.logs, exist_ok=True)
+    if args.prefix:
+        prepare_prefix(args.wine, args.prefix)
+
+    failed = [f"{n} {l}" for n, l, o in chosen if not run_scenario(args, n, l, o)]
+    if failed:
+        print("failed:", ", ".join(failed))
         return 1
     return 0
 

@@ -1,46 +1,54 @@
 // Drives the updater from outside, as a user would: starts it, reads its windows'
 // texts, enabled states, styles and pixels, clicks buttons, answers message boxes
-// and watches the progress window. Every expected text comes from the generated
-// string table and dialog template, in the language under test.
+// and watches the progress window, step by step as a scenario of the end-to-end
+// table says (tests/e2e/scenarios.txt). Every expected text comes from the
+// generated string table and dialog template, in the scenario's language.
 //
-//   ui_driver.exe <scenario> <updater.exe> <en|de>
-//   scenarios: no-unit   the product with nothing attached, then Close
-//              update    the simulated unit: a whole update, then Close
-//              cancel-replug  the simulated unit: Update, the warning cancelled;
-//                        the unit's removal and arrival announced; then Close
+//   ui_driver.exe <table> <updater.exe> <scenario> <en|de>
 //
 // It speaks to its runner on stdout and stdin: "SNAPSHOT <name>" asks for a
-// screenshot and waits for a line back; "NOTE <text>" is for the log; "FAIL
-// <text>" is a failed check; the last line, "RESULT PASS" or "RESULT FAIL", is the
-// verdict (Wine's desktop launcher does not pass exit codes on). The exit code
-// says the same.
+// screenshot and "UNIT <command>" for a command to the emulated unit (plugging,
+// faults, the flash check); each waits for one line back. "NOTE <text>" and
+// "TIME <text>" are for the log; "FAIL <text>" is a failed check; the last line,
+// "RESULT PASS" or "RESULT FAIL", is the verdict (Wine's desktop launcher does not
+// pass exit codes on). The exit code says the same.
+//
+// Besides what each step asks, the driver checks what holds in every state it
+// passes: the fixed texts at start, the version panel's labels against the pane's
+// situation (filled when ready, empty when the pane shows instructions), the logo
+// and the red controller row on screen, the progress window's place, style and
+// moving bar, and that leaving ends the program with exit code 0.
 #include <windows.h>
 #include <commctrl.h>
-#include <dbt.h>
 
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
-#include "app/win/sim_demo_unit.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
+#include "tests/windows/scenario_table.h"
 
 namespace {
 
 constexpr DWORD WINDOW_WAIT_MS = 60000; // the first start of a Wine prefix is slow
 constexpr DWORD STEP_WAIT_MS = 20000;
-constexpr DWORD TRANSFER_WAIT_MS = 300000;
+constexpr DWORD SETTLE_WAIT_MS = 5000;
+constexpr DWORD POLL_MS = 200;
 const wchar_t* const MAIN_TITLE = L"TAVELIN VESPRA 80 LV FW Updater 3.5 ";
+const wchar_t* const CONTROLLER_MODEL_NAME = L"VESPRA 80 LV";
 constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 
 uint16_t g_language = RES_LANG_ENGLISH;
-const char* g_languageName = "en";
+std::string g_scenario;
+std::string g_languageName = "en";
 int g_failures = 0;
 DWORD g_pid = 0;
+const ScenarioStep* g_step = nullptr; // the step being run, for messages
 
 // --- Reporting -------------------------------------------------------------------
 
@@ -61,8 +69,12 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+// A failed check names the table line whose step made it.
 void Line(const char* kind, const char* format, va_list arguments) {
     std::printf("%s ", kind);
+    if (g_step != nullptr && std::strcmp(kind, "FAIL") == 0) {
+        std::printf("line %d (%s): ", g_step->line, JoinWords(g_step->words, 0).c_str());
+    }
     std::vprintf(format, arguments);
     std::printf("\n");
     std::fflush(stdout);
@@ -86,20 +98,38 @@ bool Check(bool holds, const char* format, ...) {
     return holds;
 }
 
+PROCESS_INFORMATION g_updater = {};
+
 [[noreturn]] void Abort(const char* what) {
     Check(false, "%s", what);
+    if (g_updater.hProcess != nullptr) {
+        TerminateProcess(g_updater.hProcess, 1);
+    }
     std::printf("RESULT FAIL\n");
     std::fflush(stdout);
     ExitProcess(1);
 }
 
-void Snapshot(const char* state) {
-    std::printf("SNAPSHOT %s-%s\n", state, g_languageName);
+// One request line to the runner and its one answer line, without the line end.
+std::string AskRunner(const char* kind, const std::string& request) {
+    std::printf("%s %s\n", kind, request.c_str());
     std::fflush(stdout);
-    char answer[64];
+    char answer[512];
     if (std::fgets(answer, sizeof answer, stdin) == nullptr) {
-        Note("no runner answered the snapshot request");
+        return "error: no runner answered";
     }
+    std::string text = answer;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+bool g_shotTaken = false;
+
+void Snapshot(const char* state) {
+    AskRunner("SNAPSHOT", g_scenario + "-" + g_languageName + "-" + state);
+    g_shotTaken = true;
 }
 
 // --- Expected texts --------------------------------------------------------------
@@ -334,7 +364,22 @@ double ProgressFill(HWND progress) {
 
 // --- The updater -------------------------------------------------------------------
 
-PROCESS_INFORMATION g_updater = {};
+bool UpdaterEnded() {
+    return WaitForSingleObject(g_updater.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+// The main dialog is the updater's one dialog without an owner; every message box
+// it shows is owned by it. Found visible or not: a box shown while the dialog
+// starts (an incompatible controller) comes up before the dialog itself shows.
+BOOL CALLBACK MatchMainDialog(HWND window, LPARAM parameter) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == g_pid && ClassOf(window) == L"#32770" && GetWindow(window, GW_OWNER) == nullptr) {
+        *reinterpret_cast<HWND*>(parameter) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
 
 HWND StartUpdater(const wchar_t* path) {
     STARTUPINFOW startup = {};
@@ -346,9 +391,13 @@ HWND StartUpdater(const wchar_t* path) {
     }
     g_pid = g_updater.dwProcessId;
     WaitForInputIdle(g_updater.hProcess, WINDOW_WAIT_MS);
-    const HWND dialog = WaitForWindow(L"#32770", nullptr, nullptr, WINDOW_WAIT_MS);
+    const DWORD start = GetTickCount();
+    HWND dialog = nullptr;
+    while (dialog == nullptr && !UpdaterEnded() && GetTickCount() - start < WINDOW_WAIT_MS) {
+        EnumWindows(MatchMainDialog, reinterpret_cast<LPARAM>(&dialog));
+        Sleep(100);
+    }
     if (dialog == nullptr) {
-        TerminateProcess(g_updater.hProcess, 1);
         Abort("the main dialog did not appear");
     }
     Sleep(500); // let the first paint finish before pixels are read
@@ -358,7 +407,7 @@ HWND StartUpdater(const wchar_t* path) {
 // The three ways out carry the same ID 2 and must all end the program with 0.
 enum class CloseBy { Button, EscapeKey, CaptionCloseBox };
 
-void CloseAndExpectExitCode0(HWND dialog, CloseBy how) {
+void PostClose(HWND dialog, CloseBy how) {
     switch (how) {
     case CloseBy::Button:
         Click(Item(dialog, IDC_CLOSE));
@@ -377,8 +426,11 @@ void CloseAndExpectExitCode0(HWND dialog, CloseBy how) {
         PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         break;
     }
+}
+
+void ExpectExitCode0() {
     if (!Check(WaitForSingleObject(g_updater.hProcess, STEP_WAIT_MS) == WAIT_OBJECT_0,
-               "closing did not end the updater")) {
+               "the updater did not end")) {
         TerminateProcess(g_updater.hProcess, 1);
         return;
     }
@@ -406,68 +458,162 @@ void ExpectCommonTexts(HWND dialog) {
     ExpectEnabled(Item(dialog, IDC_CLOSE), true, "Close");
 }
 
+HWND OpenMessageBox(HWND dialog) {
+    return WaitForWindow(L"#32770", dialog, dialog, 0);
+}
+
+// --- Waiting -----------------------------------------------------------------------
+
+// The progress window once a step saw it, and its bar's fill sampled while it shows.
+struct ProgressWatch {
+    HWND window = nullptr;
+    DWORD shownAt = 0;
+    bool ended = false;
+    bool snapped = false;
+    std::vector<double> fills;
+};
+ProgressWatch g_progress;
+
+bool TransferShowing() {
+    return g_progress.window != nullptr && IsWindow(g_progress.window);
+}
+
+void SampleProgress() {
+    if (g_progress.window == nullptr || g_progress.ended) {
+        return;
+    }
+    if (!IsWindow(g_progress.window)) {
+        g_progress.ended = true;
+        Note("transfer (progress window shown) took %.1f s",
+             (GetTickCount() - g_progress.shownAt) / 1000.0);
+        return;
+    }
+    const double fill = ProgressFill(g_progress.window);
+    if (!IsWindow(g_progress.window)) {
+        return;
+    }
+    g_progress.fills.push_back(fill);
+    if (!g_progress.snapped && fill > 0.4) {
+        g_progress.snapped = true;
+        Snapshot("progress-half");
+    }
+}
+
+// Polls until `holds` is true, the time is up or the updater has ended. A condition
+// that needs the updater to answer messages is not asked while the transfer runs:
+// the updater serves none then, and each question would stall for seconds.
+template <typename Condition> bool Await(DWORD timeoutMs, bool needsAnswers, Condition holds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        SampleProgress();
+        if (!(needsAnswers && TransferShowing()) && holds()) {
+            return true;
+        }
+        if (GetTickCount() - start > timeoutMs || UpdaterEnded()) {
+            return false;
+        }
+        Sleep(POLL_MS);
+    }
+}
+
+bool AwaitText(HWND window, const std::wstring& expected, DWORD timeoutMs, const char* what) {
+    std::wstring found;
+    const bool seen = Await(timeoutMs, true, [&] {
+        found = TextOf(window);
+        return found == expected;
+    });
+    return Check(seen, "%s: expected \"%s\", found \"%s\"", what, Utf8(expected).c_str(),
+                 Utf8(found).c_str());
+}
+
+bool AwaitEnabled(HWND window, bool enabled, DWORD timeoutMs, const char* what) {
+    const bool seen =
+        Await(timeoutMs, false, [&] { return (IsWindowEnabled(window) != FALSE) == enabled; });
+    return Check(seen, "%s should be %s", what, enabled ? "enabled" : "disabled");
+}
+
+// --- State checks that go with what the pane says ----------------------------------
+
 const int VALUE_IDS[] = {IDC_ROW1_VALUE, IDC_ROW2_VALUE, IDC_ROW3_VALUE};
 const int LABEL_IDS[] = {IDC_ROW1_VALUE,   IDC_ROW2_VALUE,   IDC_ROW3_VALUE,
                          IDC_ROW1_CAPTION, IDC_ROW2_CAPTION, IDC_ROW3_CAPTION};
 
+struct Seen {
+    std::wstring unitRow, bootloaderRow; // as the last ready state showed them
+    DWORD updateClicked = 0;
+    DWORD confirmed = 0;
+    bool updated = false;
+};
+Seen g_seen;
+
 void ExpectEmptyPanel(HWND dialog) {
     for (int id : VALUE_IDS) {
-        ExpectText(Item(dialog, id), L"0.0.0", "empty version row");
+        AwaitText(Item(dialog, id), L"0.0.0", SETTLE_WAIT_MS, "empty version row");
     }
     for (int id : LABEL_IDS) {
-        ExpectEnabled(Item(dialog, id), false, "a label of the empty version panel");
+        AwaitEnabled(Item(dialog, id), false, SETTLE_WAIT_MS, "a label of the empty version panel");
     }
 }
 
-// --- Scenarios ---------------------------------------------------------------------
-
-void NoUnit(const wchar_t* updater) {
-    const HWND dialog = StartUpdater(updater);
-    ExpectCommonTexts(dialog);
-    ExpectText(Item(dialog, IDC_STATUS_PANE), WithInstructions(IDS_NO_UNIT), "hint pane");
-    ExpectText(Item(dialog, IDC_ROW1_CAPTION), Res(IDS_ROW1_CAPTION), "row 1 caption");
-    ExpectEmptyPanel(dialog);
-    ExpectEnabled(Item(dialog, IDC_UPDATE), false, "Update");
-    ExpectPainting(dialog, false);
-    Snapshot("real-no-unit");
-    // One language run leaves by the Close button, the other by the Escape key.
-    CloseAndExpectExitCode0(dialog,
-                            g_language == RES_LANG_GERMAN ? CloseBy::EscapeKey : CloseBy::Button);
-}
-
-struct ReadyRows {
-    std::wstring unit, bootloader;
-};
-
-ReadyRows ExpectReady(HWND dialog) {
-    ExpectCommonTexts(dialog);
-    ExpectText(Item(dialog, IDC_STATUS_PANE), Res(IDS_READY), "hint pane");
-    ExpectText(Item(dialog, IDC_ROW1_CAPTION), L"LINK-CUBE", "row 1 caption");
-    ExpectText(Item(dialog, IDC_ROW3_VALUE), L"3.4", "controller firmware");
-    ReadyRows rows{TextOf(Item(dialog, IDC_ROW1_VALUE)), TextOf(Item(dialog, IDC_ROW2_VALUE))};
-    Check(!rows.unit.empty() && rows.unit != L"0.0.0", "unit firmware row is empty");
-    Check(!rows.bootloader.empty() && rows.bootloader != L"0.0.0", "bootloader row is empty");
+void ExpectFilledPanel(HWND dialog) {
     for (int id : LABEL_IDS) {
-        ExpectEnabled(Item(dialog, id), true, "a label of the filled version panel");
+        AwaitEnabled(Item(dialog, id), true, SETTLE_WAIT_MS, "a label of the filled version panel");
     }
-    ExpectEnabled(Item(dialog, IDC_UPDATE), true, "Update");
-    ExpectPainting(dialog, true);
-    return rows;
 }
 
-HWND ExpectWarningBox(HWND dialog) {
-    Click(Item(dialog, IDC_UPDATE));
-    const HWND box = WaitForWindow(L"#32770", dialog, dialog, STEP_WAIT_MS);
-    if (box == nullptr) {
-        Abort("no warning box after Update");
+void ExpectReady(HWND dialog) {
+    ExpectFilledPanel(dialog);
+    g_seen.unitRow = TextOf(Item(dialog, IDC_ROW1_VALUE));
+    g_seen.bootloaderRow = TextOf(Item(dialog, IDC_ROW2_VALUE));
+    Check(!g_seen.unitRow.empty() && g_seen.unitRow != L"0.0.0", "unit firmware row is empty");
+    Check(!g_seen.bootloaderRow.empty() && g_seen.bootloaderRow != L"0.0.0",
+          "bootloader row is empty");
+}
+
+void ExpectProgressBarMoved() {
+    int rises = 0;
+    const std::vector<double>& fills = g_progress.fills;
+    for (size_t i = 1; i < fills.size(); ++i) {
+        rises += fills[i] > fills[i - 1] ? 1 : 0;
     }
-    Sleep(300);
-    Check(CaptionOf(box) == Res(IDS_IMPORTANT_NOTE_CAPTION), "warning caption: found \"%s\"",
-          Utf8(CaptionOf(box)).c_str());
-    ExpectText(Item(box, MESSAGE_BOX_TEXT_ID), Res(IDS_DO_NOT_INTERRUPT), "warning text");
-    Check(Item(box, IDOK) != nullptr && Item(box, IDCANCEL) != nullptr,
-          "the warning has no OK and Cancel buttons");
-    return box;
+    Note("progress bar fill sampled %u times, rose %d times, last %.2f", unsigned(fills.size()),
+         rises, fills.empty() ? 0.0 : fills.back());
+    // The update serves no messages; the bar must still be painted as it moves.
+    Check(rises >= 10 && !fills.empty() && fills.back() > 0.9,
+          "the progress bar was not seen moving to its end");
+}
+
+void ExpectUpdated(HWND dialog) {
+    const DWORD now = GetTickCount();
+    g_seen.updated = true;
+    if (g_seen.updateClicked != 0) {
+        std::printf("TIME whole update, Update clicked to success text: %lu ms\n",
+                    now - g_seen.updateClicked);
+    }
+    if (g_seen.confirmed != 0) {
+        std::printf("TIME whole update, warning confirmed to success text: %lu ms\n",
+                    now - g_seen.confirmed);
+    }
+    std::fflush(stdout);
+    Note("emulated unit: %s", AskRunner("UNIT", "stats").c_str());
+    ExpectFilledPanel(dialog);
+    if (!g_seen.unitRow.empty()) {
+        ExpectText(Item(dialog, IDC_ROW1_VALUE), g_seen.unitRow, "unit firmware");
+        ExpectText(Item(dialog, IDC_ROW2_VALUE), g_seen.bootloaderRow, "bootloader");
+    }
+    Check(OpenMessageBox(dialog) == nullptr, "a message box is open");
+    if (g_progress.window != nullptr) {
+        ExpectProgressBarMoved();
+    }
+}
+
+// The logo and the red row are read off the screen, so only with nothing over the dialog.
+void ExpectPaintingIfUncovered(HWND dialog) {
+    if (OpenMessageBox(dialog) != nullptr || TransferShowing() || !IsWindowVisible(dialog)) {
+        return;
+    }
+    Sleep(300); // the text just changed: let the repaint land
+    ExpectPainting(dialog, IsWindowEnabled(Item(dialog, IDC_ROW3_VALUE)) != FALSE);
 }
 
 void ExpectProgressWindow(HWND dialog, HWND progress) {
@@ -488,163 +634,310 @@ void ExpectProgressWindow(HWND dialog, HWND progress) {
           "the progress window is not centred over the dialog");
 }
 
-struct AtWarning {
-    HWND dialog;
-    ReadyRows rows;
-    HWND box;
-};
+// --- Steps -------------------------------------------------------------------------
 
-// The simulated unit found ready, Update pressed, the warning before the update open.
-AtWarning StartAndPressUpdate(const wchar_t* updater) {
-    AtWarning at;
-    at.dialog = StartUpdater(updater);
-    at.rows = ExpectReady(at.dialog);
-    Snapshot("sim-ready");
-    at.box = ExpectWarningBox(at.dialog);
-    Snapshot("sim-confirm");
-    return at;
+std::wstring Wide(const std::string& utf8) {
+    std::vector<wchar_t> buffer(utf8.size() + 1);
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), buffer.data(),
+                                      int(buffer.size()));
+    return std::wstring(buffer.data(), n > 0 ? size_t(n) : 0);
 }
 
-void Update(const wchar_t* updater) {
-    const AtWarning at = StartAndPressUpdate(updater);
-    const HWND dialog = at.dialog;
-    const ReadyRows& rows = at.rows;
-    Click(Item(at.box, IDOK));
-    const DWORD confirmed = GetTickCount();
-
-    // The erase and its settle pause come first; then the transfer.
-    const HWND progress = WaitForWindow(PROGRESS_CLASSW, nullptr, nullptr, STEP_WAIT_MS);
-    if (progress == nullptr) {
-        Abort("no progress window");
-    }
-    const DWORD start = GetTickCount();
-    ExpectProgressWindow(dialog, progress);
-
-    // The update serves no messages; the bar must still be painted as it moves.
-    std::vector<double> fills;
-    bool snapped = false;
-    while (IsWindow(progress) && GetTickCount() - start < TRANSFER_WAIT_MS) {
-        const double fill = ProgressFill(progress);
-        if (IsWindow(progress)) {
-            fills.push_back(fill);
-        }
-        if (!snapped && fill > 0.4) {
-            Snapshot("sim-progress");
-            snapped = true;
-        }
-        Sleep(500);
-    }
-    const DWORD took = GetTickCount() - start;
-    Check(!IsWindow(progress), "the transfer did not end");
-    Note("transfer (progress window shown) took %.1f s", took / 1000.0);
-    int rises = 0;
-    for (size_t i = 1; i < fills.size(); ++i) {
-        rises += fills[i] > fills[i - 1] ? 1 : 0;
-    }
-    Note("progress bar fill sampled %u times, rose %d times, last %.2f", unsigned(fills.size()),
-         rises, fills.empty() ? 0.0 : fills.back());
-    Check(rises >= 10 && !fills.empty() && fills.back() > 0.9,
-          "the progress bar was not seen moving to its end");
-
-    // The closing steps follow the transfer; the success text ends the update.
-    const DWORD waitStart = GetTickCount();
-    while (TextOf(Item(dialog, IDC_STATUS_PANE)) != Res(IDS_UPDATE_SUCCESSFUL) &&
-           GetTickCount() - waitStart < STEP_WAIT_MS) {
-        Sleep(200);
-    }
-    ExpectText(Item(dialog, IDC_STATUS_PANE), Res(IDS_UPDATE_SUCCESSFUL), "hint pane");
-    Note("whole update (OK to success text) took %.1f s", (GetTickCount() - confirmed) / 1000.0);
-    ExpectText(Item(dialog, IDC_ROW3_VALUE), L"3.5", "controller firmware");
-    ExpectText(Item(dialog, IDC_ROW1_VALUE), rows.unit, "unit firmware");
-    ExpectText(Item(dialog, IDC_ROW2_VALUE), rows.bootloader, "bootloader");
-    ExpectEnabled(Item(dialog, IDC_UPDATE), false, "Update");
-    Check(WaitForWindow(L"#32770", dialog, dialog, 0) == nullptr, "a message box is open");
-    ExpectPainting(dialog, true);
-    Snapshot("sim-success");
-    CloseAndExpectExitCode0(dialog, CloseBy::CaptionCloseBox);
+bool IsNumber(const std::string& word) {
+    return !word.empty() && word.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// What the system sends when the unit's interface comes or goes. The path is
-// given in lower case: the updater must match it without regard to case.
-bool AnnounceInterface(HWND dialog, WPARAM event) {
-    std::wstring path = reinterpret_cast<const wchar_t*>(SIM_DEMO_UNIT_PATH);
-    for (wchar_t& c : path) {
-        c = wchar_t(towlower(c));
-    }
-    const size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
-    std::vector<uint8_t> bytes(nameOffset + (path.size() + 1) * sizeof(wchar_t));
-    auto* broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes.data());
-    broadcast->dbcc_size = DWORD(bytes.size());
-    broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    std::memcpy(bytes.data() + nameOffset, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-    DWORD_PTR answer = 0;
-    const LRESULT sent =
-        SendMessageTimeoutW(dialog, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(bytes.data()),
-                            SMTO_ABORTIFHUNG, 10000, &answer);
-    return Check(sent != 0, "WM_DEVICECHANGE 0x%04x was not delivered", unsigned(event));
+// A string ID of the table, or 0 (no string has it) when the word is not one.
+uint16_t StringId(const std::string& word) {
+    return IsNumber(word) && word.size() <= 5 ? uint16_t(std::stoul(word)) : 0;
 }
 
-void CancelAndReplug(const wchar_t* updater) {
-    const AtWarning at = StartAndPressUpdate(updater);
-    const HWND dialog = at.dialog;
-    const ReadyRows& rows = at.rows;
-    const HWND box = at.box;
-    Click(Item(box, IDCANCEL));
-    const DWORD start = GetTickCount();
-    while (IsWindow(box) && GetTickCount() - start < STEP_WAIT_MS) {
-        Sleep(100);
+bool ParseHex8(std::string word, uint32_t* value) {
+    if (word.rfind("0x", 0) == 0) {
+        word = word.substr(2);
     }
-    Check(!IsWindow(box), "the warning did not close");
-    Sleep(500);
-    // Nothing was sent: the unit stays ready and the dialog as it was.
-    Check(WaitForWindow(PROGRESS_CLASSW, nullptr, nullptr, 0) == nullptr,
-          "a progress window shows");
-    ExpectText(Item(dialog, IDC_STATUS_PANE), Res(IDS_READY), "hint pane");
-    ExpectText(Item(dialog, IDC_ROW3_VALUE), L"3.4", "controller firmware");
-    ExpectText(Item(dialog, IDC_ROW1_VALUE), rows.unit, "unit firmware");
-    ExpectEnabled(Item(dialog, IDC_UPDATE), true, "Update");
+    if (word.size() != 8 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return false;
+    }
+    *value = uint32_t(std::stoul(word, nullptr, 16));
+    return true;
+}
 
-    if (AnnounceInterface(dialog, DBT_DEVICEREMOVECOMPLETE)) {
-        ExpectText(Item(dialog, IDC_STATUS_PANE), WithInstructions(IDS_CONNECTION_LOST),
-                   "hint pane after removal");
+std::wstring CodeLine(uint32_t first, uint32_t second) {
+    wchar_t line[2048];
+    std::swprintf(line, 2048, Res(IDS_ERROR_CODE_LINE).c_str(), first, second);
+    return line;
+}
+
+HWND ValueOfRow(HWND dialog, int row) {
+    return Item(dialog, VALUE_IDS[row - 1]);
+}
+
+HWND CaptionOfRow(HWND dialog, int row) {
+    static const int ids[] = {IDC_ROW1_CAPTION, IDC_ROW2_CAPTION, IDC_ROW3_CAPTION};
+    return Item(dialog, ids[row - 1]);
+}
+
+int RowNumber(const ScenarioStep& step) {
+    const std::string& word = step.words.size() > 2 ? step.words[1] : "";
+    return word == "1" || word == "2" || word == "3" ? word[0] - '0' : 0;
+}
+
+void PaneStep(HWND dialog, const ScenarioStep& step) {
+    const std::vector<std::string>& words = step.words;
+    const bool within = words[0] == "pane-within";
+    const size_t idAt = within ? 2 : 1;
+    const uint16_t id = words.size() > idAt ? StringId(words[idAt]) : 0;
+    const bool instructions = words.size() > idAt + 1 && words[idAt + 1] == "instructions";
+    if (!Check(id != 0 && (!within || IsNumber(words[1])) && words.size() <= idAt + 2,
+               "expected: pane%s <id> [instructions]", within ? "-within <seconds>" : "")) {
+        return;
+    }
+    const DWORD timeout = within ? DWORD(std::stoul(words[1]) * 1000) : STEP_WAIT_MS;
+    if (!AwaitText(Item(dialog, IDC_STATUS_PANE), instructions ? WithInstructions(id) : Res(id),
+                   timeout, "hint pane")) {
+        return;
+    }
+    if (instructions) {
         ExpectEmptyPanel(dialog);
-        ExpectText(Item(dialog, IDC_ROW1_CAPTION), L"LINK-CUBE", "row 1 caption after removal");
-        ExpectEnabled(Item(dialog, IDC_UPDATE), false, "Update after removal");
-        Snapshot("sim-removed");
+    } else if (id == IDS_READY) {
+        ExpectReady(dialog);
+    } else if (id == IDS_UPDATE_SUCCESSFUL) {
+        ExpectUpdated(dialog);
     }
-    // The simulated unit never left, so its next arrival finds it ready again.
-    if (AnnounceInterface(dialog, DBT_DEVICEARRIVAL)) {
-        ExpectText(Item(dialog, IDC_STATUS_PANE), Res(IDS_READY), "hint pane after arrival");
-        ExpectText(Item(dialog, IDC_ROW3_VALUE), L"3.4", "controller firmware after arrival");
-        ExpectEnabled(Item(dialog, IDC_UPDATE), true, "Update after arrival");
+    ExpectPaintingIfUncovered(dialog);
+}
+
+// box <captionId> <textId> [code <hex8>-<hex8> | code <hex8>-any | no-code] [press <button>]
+void BoxStep(HWND dialog, const ScenarioStep& step) {
+    const std::vector<std::string>& words = step.words;
+    const uint16_t captionId = words.size() > 2 ? StringId(words[1]) : 0;
+    const uint16_t textId = words.size() > 2 ? StringId(words[2]) : 0;
+    bool hasCode = false;
+    bool anySecond = false;
+    uint32_t first = 0;
+    uint32_t second = 0;
+    std::string press;
+    bool wellFormed = captionId != 0 && textId != 0;
+    for (size_t i = 3; wellFormed && i < words.size(); ++i) {
+        if (words[i] == "no-code") {
+            hasCode = false;
+        } else if (words[i] == "code" && i + 1 < words.size()) {
+            const std::string& codes = words[++i];
+            const size_t dash = codes.find('-');
+            hasCode = true;
+            anySecond = dash != std::string::npos && codes.substr(dash + 1) == "any";
+            wellFormed = dash != std::string::npos && ParseHex8(codes.substr(0, dash), &first) &&
+                         (anySecond || ParseHex8(codes.substr(dash + 1), &second));
+        } else if (words[i] == "press" && i + 1 < words.size()) {
+            press = words[++i];
+        } else {
+            wellFormed = false;
+        }
     }
-    CloseAndExpectExitCode0(dialog, CloseBy::Button);
+    static const struct {
+        const char* name;
+        int id;
+    } buttons[] = {{"ok", IDOK}, {"cancel", IDCANCEL}, {"yes", IDYES}, {"no", IDNO}};
+    int buttonId = 0;
+    for (const auto& button : buttons) {
+        buttonId = press == button.name ? button.id : buttonId;
+    }
+    if (!Check(wellFormed && (press.empty() || buttonId != 0),
+               "expected: box <captionId> <textId> [code <hex8>-<hex8|any> | no-code] "
+               "[press ok|cancel|yes|no]")) {
+        return;
+    }
+
+    HWND box = nullptr;
+    Await(STEP_WAIT_MS, false, [&] { return (box = OpenMessageBox(dialog)) != nullptr; });
+    if (!Check(box != nullptr, "no message box appeared")) {
+        return;
+    }
+    std::wstring caption;
+    Check(
+        Await(SETTLE_WAIT_MS, false, [&] { return (caption = CaptionOf(box)) == Res(captionId); }),
+        "box caption: expected \"%s\", found \"%s\"", Utf8(Res(captionId)).c_str(),
+        Utf8(caption).c_str());
+    std::wstring expected = Res(textId);
+    const size_t model = expected.find(L"%s");
+    if (model != std::wstring::npos) {
+        expected.replace(model, 2, CONTROLLER_MODEL_NAME);
+    }
+    if (hasCode) {
+        expected += L"\r\n" + CodeLine(first, second);
+        if (anySecond) {
+            expected.resize(expected.size() - 8); // the system's code may be anything
+        }
+    }
+    std::wstring found;
+    const bool textSeen = Await(SETTLE_WAIT_MS, true, [&] {
+        found = TextOf(Item(box, MESSAGE_BOX_TEXT_ID));
+        if (!anySecond) {
+            return found == expected;
+        }
+        return found.size() == expected.size() + 8 &&
+               found.compare(0, expected.size(), expected) == 0 &&
+               found.find_first_not_of(L"0123456789abcdef", expected.size()) == std::wstring::npos;
+    });
+    Check(textSeen, "box text: expected \"%s%s\", found \"%s\"", Utf8(expected).c_str(),
+          anySecond ? "<8 hex digits>" : "", Utf8(found).c_str());
+    if (captionId == IDS_IMPORTANT_NOTE_CAPTION) {
+        Check(Item(box, IDOK) != nullptr && Item(box, IDCANCEL) != nullptr,
+              "the warning has no OK and Cancel buttons");
+    }
+    if (buttonId == 0) {
+        return;
+    }
+    const HWND button = Item(box, buttonId);
+    if (!Check(button != nullptr && IsWindowVisible(button), "the box has no %s button",
+               press.c_str())) {
+        return;
+    }
+    Click(button);
+    if (captionId == IDS_IMPORTANT_NOTE_CAPTION && buttonId == IDOK) {
+        g_seen.confirmed = GetTickCount();
+    }
+    Check(Await(STEP_WAIT_MS, false, [&] { return !IsWindow(box); }), "the box did not close");
+}
+
+void ProgressStep(HWND dialog) {
+    HWND progress = nullptr;
+    Await(STEP_WAIT_MS, false, [&] {
+        return (progress = WaitForWindow(PROGRESS_CLASSW, nullptr, nullptr, 0)) != nullptr;
+    });
+    if (!Check(progress != nullptr, "no progress window")) {
+        return;
+    }
+    g_progress = ProgressWatch{};
+    g_progress.window = progress;
+    g_progress.shownAt = GetTickCount();
+    ExpectProgressWindow(dialog, progress);
+}
+
+void UnitStep(const ScenarioStep& step) {
+    const std::string command = JoinWords(step.words, 0);
+    const std::string answer = AskRunner("UNIT", command);
+    Note("emulated unit: %s -> %s", command.c_str(), answer.c_str());
+    if (step.words[0] == "flash") {
+        Check(answer == "ok match", "the flash does not hold the image: %s", answer.c_str());
+    } else {
+        Check(answer.rfind("ok", 0) == 0, "the emulated unit refused: %s", answer.c_str());
+    }
+}
+
+// Each run leaves one of the three ways: after an update by the caption's close box,
+// the German runs by Escape, the others by the button.
+CloseBy CloseWay() {
+    if (g_seen.updated) {
+        return CloseBy::CaptionCloseBox;
+    }
+    return g_language == RES_LANG_GERMAN ? CloseBy::EscapeKey : CloseBy::Button;
+}
+
+void RunStep(HWND dialog, const ScenarioStep& step) {
+    const std::vector<std::string>& words = step.words;
+    const std::string& verb = words[0];
+    if (verb == "pane" || verb == "pane-within") {
+        PaneStep(dialog, step);
+    } else if (verb == "update" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
+        AwaitEnabled(Item(dialog, IDC_UPDATE), words[1] == "on", STEP_WAIT_MS, "Update");
+    } else if (verb == "row" && RowNumber(step) != 0) {
+        AwaitText(ValueOfRow(dialog, RowNumber(step)), Wide(JoinWords(words, 2)), STEP_WAIT_MS,
+                  "version row");
+    } else if (verb == "caption" && RowNumber(step) != 0) {
+        const std::string text = JoinWords(words, 2);
+        AwaitText(CaptionOfRow(dialog, RowNumber(step)),
+                  StringId(text) != 0 ? Res(StringId(text)) : Wide(text), STEP_WAIT_MS,
+                  "row caption");
+    } else if (verb == "click" && words.size() == 2 && words[1] == "update") {
+        AskRunner("UNIT", "stats-reset");
+        g_seen.updateClicked = GetTickCount();
+        Click(Item(dialog, IDC_UPDATE));
+    } else if (verb == "click" && words.size() == 2 && words[1] == "close") {
+        if (!g_shotTaken) {
+            Snapshot("end");
+        }
+        PostClose(dialog, CloseWay());
+    } else if (verb == "box") {
+        BoxStep(dialog, step);
+    } else if (verb == "progress" && words.size() == 1) {
+        ProgressStep(dialog);
+    } else if (verb == "plug" || verb == "unplug" || verb == "fault" || verb == "flash") {
+        UnitStep(step);
+    } else if (verb == "shot" && words.size() == 2) {
+        Snapshot(words[1].c_str());
+    } else if (verb == "exit" && words.size() == 1) {
+        ExpectExitCode0();
+    } else {
+        Check(false, "unknown step");
+    }
+}
+
+void RunScenario(const Scenario& scenario, const wchar_t* updater) {
+    g_scenario = scenario.name;
+    g_languageName = scenario.language;
+    ExpectTheLanguageAsked();
+    const DWORD start = GetTickCount();
+    const HWND dialog = StartUpdater(updater);
+    ExpectCommonTexts(dialog);
+    for (const ScenarioStep& step : scenario.steps) {
+        g_step = &step;
+        RunStep(dialog, step);
+        g_step = nullptr;
+    }
+    if (!Check(UpdaterEnded(), "the updater still runs at the scenario's end")) {
+        TerminateProcess(g_updater.hProcess, 1);
+    }
+    std::printf("TIME scenario %s %s: %lu ms\n", scenario.name.c_str(), scenario.language.c_str(),
+                GetTickCount() - start);
+    std::fflush(stdout);
+}
+
+bool ReadWholeFile(const wchar_t* path, std::string& text) {
+    FILE* file = _wfopen(path, L"rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, n);
+    }
+    std::fclose(file);
+    return true;
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr,
-                     "usage: ui_driver <no-unit|update|cancel-replug> <updater.exe> <en|de>\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: ui_driver <table> <updater.exe> <scenario> <en|de>\n");
         return 2;
     }
-    const std::wstring scenario = argv[1];
-    if (std::wstring(argv[3]) == L"de") {
-        g_language = RES_LANG_GERMAN;
-        g_languageName = "de";
-    }
-    ExpectTheLanguageAsked();
-    if (scenario == L"no-unit") {
-        NoUnit(argv[2]);
-    } else if (scenario == L"update") {
-        Update(argv[2]);
-    } else if (scenario == L"cancel-replug") {
-        CancelAndReplug(argv[2]);
-    } else {
-        std::fprintf(stderr, "unknown scenario\n");
+    std::string text;
+    std::vector<Scenario> scenarios;
+    std::string error;
+    if (!ReadWholeFile(argv[1], text)) {
+        std::fprintf(stderr, "the table cannot be read\n");
         return 2;
     }
+    if (!ParseScenarioTable(text, scenarios, error)) {
+        std::fprintf(stderr, "scenario table, %s\n", error.c_str());
+        return 2;
+    }
+    const std::string name = Utf8(argv[3]);
+    const std::string language = Utf8(argv[4]);
+    const Scenario* chosen = nullptr;
+    for (const Scenario& scenario : scenarios) {
+        chosen = scenario.name == name && scenario.language == language ? &scenario : chosen;
+    }
+    if (chosen == nullptr) {
+        std::fprintf(stderr, "no scenario %s %s in the table\n", name.c_str(), language.c_str());
+        return 2;
+    }
+    g_language = language == "de" ? RES_LANG_GERMAN : RES_LANG_ENGLISH;
+    RunScenario(*chosen, argv[2]);
     std::printf("NOTE %d failed checks\n", g_failures);
     std::printf("RESULT %s\n", g_failures == 0 ? "PASS" : "FAIL");
     std::fflush(stdout);
