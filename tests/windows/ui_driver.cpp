@@ -708,6 +708,20 @@ void PaneStep(HWND dialog, const ScenarioStep& step) {
     ExpectPaintingIfUncovered(dialog);
 }
 
+// A declined question is followed by nothing: no progress window, and not one
+// exchange with the unit since the Update click (when an emulated unit counts them).
+void ExpectNothingSent(HWND dialog) {
+    Sleep(500);
+    Check(WaitForWindow(PROGRESS_CLASSW, nullptr, nullptr, 0) == nullptr &&
+              OpenMessageBox(dialog) == nullptr,
+          "a window follows the declined question");
+    const std::string stats = AskRunner("UNIT", "stats");
+    if (stats.rfind("ok ", 0) == 0) {
+        Check(stats.find(" exchanges=0 ") != std::string::npos,
+              "the unit was sent requests after the question was declined: %s", stats.c_str());
+    }
+}
+
 // box <captionId> <textId> [code <hex8>-<hex8> | code <hex8>-any | no-code] [press <button>]
 void BoxStep(HWND dialog, const ScenarioStep& step) {
     const std::vector<std::string>& words = step.words;
@@ -799,6 +813,11 @@ void BoxStep(HWND dialog, const ScenarioStep& step) {
         g_seen.confirmed = GetTickCount();
     }
     Check(Await(STEP_WAIT_MS, false, [&] { return !IsWindow(box); }), "the box did not close");
+    const bool declined = (captionId == IDS_IMPORTANT_NOTE_CAPTION && buttonId != IDOK) ||
+                          (captionId == IDS_NEWER_FIRMWARE_CAPTION && buttonId != IDYES);
+    if (declined) {
+        ExpectNothingSent(dialog);
+    }
 }
 
 void ProgressStep(HWND dialog) {
