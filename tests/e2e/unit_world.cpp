@@ -111,6 +111,7 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     if (_IOC_TYPE(request) != 'H') {
+        LogLine("ioctl 0x%lx refused", request);
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
         return TRUE;
     }
@@ -135,6 +136,7 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
         break;
     default:
         // Feature and other report requests: the unit has no such reports.
+        LogLine("ioctl 0x%lx refused", request);
         umockdev_ioctl_client_complete(client, -1, EPIPE);
         return TRUE;
     }
