@@ -7,7 +7,8 @@ hint pane's text, the version rows, the Update button's state, message boxes and
 their buttons, the progress window. Plugging, faults and the flash check go to
 the emulator's control FIFOs. Expected texts come from the resource script.
 
-    run_linux_e2e.py --emulator EMU --updater PROGRAM [--only NAME[:LANG]]...
+    run_linux_e2e.py --emulator EMU --updater PROGRAM --screenshots DIR --work DIR
+                     [--only NAME[:LANG]]... [--except NAME[:LANG]]...
 
 Exit code 0 when every scenario passed, 1 on the first mismatch of a scenario
 (the others still run), 77 without an X display (skipped)."""
@@ -19,6 +20,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -29,6 +31,7 @@ import generate_resource_data  # noqa: E402
 SKIPPED = 77
 DEFAULT_WAIT_S = float(os.environ.get("E2E_WAIT_S", "20"))
 POLL_S = 0.1
+LONG_POLL_S = 1.0
 BUS_MARK = "VESPRA_E2E_PRIVATE_BUS"
 LOCALES = {"en": "en_US.UTF-8", "de": "de_DE.UTF-8"}
 LANGUAGE_IDS = {"en": 9, "de": 7}  # primary language of the resource script's LANGUAGE
@@ -228,6 +231,7 @@ class Dialog:
         self.atspi = atspi
         self.root_pid = root_pid
         self.app = None
+        self.known = {}
 
     def application(self):
         if self.app is not None:
@@ -253,11 +257,18 @@ class Dialog:
         return None
 
     def control(self, control_id):
+        # Found once and kept while it still answers as that control: a lookup
+        # walks the tree, and every call is one the program answers from its
+        # GUI thread, during an update's pauses too.
+        known = self.known.get(control_id)
+        if known is not None and safe(known.get_description) == str(control_id):
+            return known
         window = self.main_dialog()
         if window is None:
             return None
         for item in descendants(window):
             if safe(item.get_description) == str(control_id):
+                self.known[control_id] = item
                 return item
         return None
 
@@ -312,18 +323,21 @@ class Dialog:
         return any(safe(window.get_name) == title for window in self.windows())
 
 
-def wait_for(what, probe, wait_s):
-    """Polls probe() -> (done, found) until done; a timeout raises with what was
-    found last."""
+def wait_for(what, probe, wait_s, process=None, poll_s=POLL_S):
+    """Polls probe() -> (done, found) until done; a timeout, or the end of the
+    process while waiting, raises with what was found last."""
     deadline = time.monotonic() + wait_s
     found = None
     while True:
         done, found = probe()
         if done:
             return found
+        if process is not None and process.poll() is not None:
+            raise Mismatch(f"expected {what}\n  found: the program ended "
+                           f"(exit code {process.returncode}); last seen {found!r}")
         if time.monotonic() > deadline:
             raise Mismatch(f"expected {what}\n  found: {found!r}")
-        time.sleep(POLL_S)
+        time.sleep(poll_s)
 
 
 class Run:
@@ -354,9 +368,9 @@ class Run:
             print(f"  screenshot: {target}")
 
     def box_pattern(self, words):
-        text = screen_text(self.string(words[1]).replace("%s", self.model))
+        text = screen_text(self.string(words[2]).replace("%s", self.model))
         pattern = re.escape(text)
-        rest = words[2:]
+        rest = words[3:]
         if rest[:1] == ["code"]:
             first, second = rest[1].split("-")
             parts = screen_text(self.string(str(CODE_LINE))).split("%08x")
@@ -380,13 +394,19 @@ class Run:
     def step(self, words):
         kind = words[0]
         dialog = self.dialog
+
+        def wait_for(what, probe, wait_s, poll_s=POLL_S):
+            return globals()["wait_for"](what, probe, wait_s, self.unit.process, poll_s)
+
         if kind in ("pane", "pane-within"):
             wait_s = DEFAULT_WAIT_S
             if kind == "pane-within":
                 wait_s, words = float(words[1]), words[1:]
             expected = self.pane_text(words[1:])
+            # A long wait looks seldom, to leave the update's timing alone.
             wait_for(f"hint pane: {expected!r}",
-                     lambda: (lambda t: (t == expected, t))(dialog.text_of(PANE)), wait_s)
+                     lambda: (lambda t: (t == expected, t))(dialog.text_of(PANE)), wait_s,
+                     LONG_POLL_S if kind == "pane-within" else POLL_S)
             if kind == "pane-within" and self.update_started is not None:
                 self.report_update()
         elif kind == "update":
@@ -491,17 +511,34 @@ class Run:
 
 
 def private_bus(argv):
-    """Runs this script again inside a session bus of its own, on which the
-    accessibility bus starts on demand."""
+    """Runs this script again inside a session bus of its own. The bus and what
+    it starts (the accessibility bus and its registry) see no X display, so they
+    advertise nothing on it that another run on the same display would pick up."""
     env = dict(os.environ, **{BUS_MARK: "1"})
     env.pop("AT_SPI_BUS_ADDRESS", None)
-    env.setdefault("XDG_RUNTIME_DIR", "")
-    if not env["XDG_RUNTIME_DIR"]:
-        runtime = f"/tmp/vespra-e2e-runtime-{os.getuid()}"
-        os.makedirs(runtime, mode=0o700, exist_ok=True)
-        env["XDG_RUNTIME_DIR"] = runtime
-    command = ["dbus-run-session", "--", sys.executable, os.path.abspath(argv[0])] + argv[1:]
-    return subprocess.run(command, env=env).returncode
+    display = env.pop("DISPLAY")
+    # The accessibility bus's socket lives in the runtime folder: one per run.
+    runtime = tempfile.mkdtemp(prefix="vespra-e2e-")
+    env["XDG_RUNTIME_DIR"] = runtime
+    command = ["dbus-run-session", "--", "env", f"DISPLAY={display}", sys.executable,
+               os.path.abspath(argv[0])] + argv[1:]
+    try:
+        return subprocess.run(command, env=env).returncode
+    finally:
+        shutil.rmtree(runtime, ignore_errors=True)
+
+
+def accessibility_bus():
+    """The address of the accessibility bus that the session bus starts on
+    demand. This script takes it from there, as the programs do: left to find it
+    by itself it would first look at the X display, where another run sharing
+    the display may have advertised its own."""
+    from gi.repository import Gio, GLib
+    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    reply = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
+                              None, GLib.VariantType.new("(s)"), Gio.DBusCallFlags.NONE,
+                              int(DEFAULT_WAIT_S * 1000), None)
+    return reply.unpack()[0]
 
 
 def main(argv):
@@ -517,6 +554,8 @@ def main(argv):
     parser.add_argument("--screenshots", required=True)
     parser.add_argument("--work", required=True, help="a folder for control FIFOs and logs")
     parser.add_argument("--only", action="append", default=[], help="NAME or NAME:LANG")
+    parser.add_argument("--except", dest="skip", action="append", default=[],
+                        help="NAME or NAME:LANG")
     args = parser.parse_args(argv[1:])
     if not args.simulated and not args.emulator:
         parser.error("--emulator is needed unless --simulated")
@@ -531,14 +570,22 @@ def main(argv):
 
     import gi
     gi.require_version("Atspi", "2.0")
+    os.environ["AT_SPI_BUS_ADDRESS"] = accessibility_bus()
     from gi.repository import Atspi
 
+    # The registry starts before the first program does,
+    # so that every program finds them running.
+    children(Atspi.get_desktop(0))
     strings = load_strings(args.resources)
     model = model_name(args.model_source)
     scenarios = parse_scenarios(args.scenarios)
+    def named(scenario, names):
+        return scenario["name"] in names or f"{scenario['name']}:{scenario['lang']}" in names
+
     if args.only:
-        scenarios = [s for s in scenarios
-                     if s["name"] in args.only or f"{s['name']}:{s['lang']}" in args.only]
+        scenarios = [s for s in scenarios if named(s, args.only)]
+    scenarios = [s for s in scenarios if not named(s, args.skip)]
+    if args.only or args.skip:
         if not scenarios:
             print("no scenario matches", args.only)
             return 1
@@ -552,6 +599,9 @@ def main(argv):
         env = dict(os.environ, LANG=LOCALES[scenario["lang"]], LC_ALL=LOCALES[scenario["lang"]],
                    QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
         env.pop("LANGUAGE", None)
+        # Qt finds the bus through the session bus; named in the environment, it
+        # would not announce itself on it.
+        env.pop("AT_SPI_BUS_ADDRESS", None)
         print(f"== {label}", flush=True)
         started = time.monotonic()
         run = Run(args, strings, model, scenario, work, env, Atspi)
