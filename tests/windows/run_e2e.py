@@ -21,6 +21,7 @@ import os
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -174,7 +175,9 @@ def run_scenario(args, name, language, unit_options):
                                text=True, encoding="utf-8", errors="replace",
                                start_new_session=True)
     link = ControlLink(control_dir) if control_dir else None
-    timer = threading.Timer(SCENARIO_TIMEOUT_S, lambda: os.killpg(process.pid, 9))
+    # Ended with SIGTERM first: the emulated unit then ends its child's process
+    # group (Wine) and removes its testbed.
+    timer = threading.Timer(SCENARIO_TIMEOUT_S, process.terminate)
     timer.start()
     verdict = None
     whole_update = False
@@ -202,8 +205,14 @@ def run_scenario(args, name, language, unit_options):
     finally:
         timer.cancel()
         if process.poll() is None:
-            os.killpg(process.pid, 9)
-            process.wait()
+            process.terminate()
+            try:
+                process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        if args.prefix:
+            subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
         if control_dir:
             shutil.rmtree(control_dir, ignore_errors=True)
     if control_dir and whole_update:
