@@ -219,7 +219,10 @@ int main(int argc, char** argv) {
             DestroyWorld();
             return SETUP_FAILED;
         }
-        setenv("EMULATED_UNIT_CONTROL", controlDir.c_str(), 1);
+        // Absolute, so that it holds for a child that changes its directory.
+        char* absolute = realpath(controlDir.c_str(), nullptr);
+        setenv("EMULATED_UNIT_CONTROL", absolute != nullptr ? absolute : controlDir.c_str(), 1);
+        std::free(absolute);
     }
 
     const pid_t child = fork();
