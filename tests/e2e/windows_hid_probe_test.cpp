@@ -1,0 +1,61 @@
+// Runs under Wine as emulated_unit's child (see run_windows_hid_probe.sh): the
+// Windows HID layer (SetupAPI, hid.dll) finds the emulated unit through Wine's
+// own HID stack, and a whole update on virtual time goes over it. The flash is
+// checked afterwards by the runner through the emulator's control FIFOs.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <windows.h>
+
+#include "device/command_reports.h"
+#include "device/unit_connection.h"
+#include "res/resource_data.h"
+#include "res/resource_ids.h"
+#include "tests/support/recording_ui.h"
+#include "tests/support/virtual_clock.h"
+#include "update/update_procedure.h"
+
+namespace {
+
+// Wine's device host may still be announcing the unit when the probe starts.
+int32_t OpenUnitOnceAnnounced() {
+    int32_t result = OpenUnit();
+    for (int tries = 0; result == OPEN_NO_UNIT && tries < 100; ++tries) {
+        Sleep(100);
+        result = OpenUnit();
+    }
+    return result;
+}
+
+class WineHidStack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RecordingUiReset();
+        VirtualClockReset();
+        ResetUnitConnection();
+    }
+    void TearDown() override { CloseUnit(); }
+};
+
+TEST_F(WineHidStack, FindsAndIdentifiesTheEmulatedUnit) {
+    ASSERT_EQ(0, OpenUnitOnceAnnounced());
+    std::u16string path(g_unit.devicePath);
+    for (char16_t& c : path) {
+        c = c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c;
+    }
+    EXPECT_NE(std::u16string::npos, path.find(u"vid_3a5d&pid_0002"));
+    EXPECT_EQ(UNIT_PRODUCT_LINK_CUBE, g_unit.productId);
+    EXPECT_EQ(60u, g_unit.inputReportLength);
+    EXPECT_EQ(60u, g_unit.outputReportLength);
+    EXPECT_EQ(3, g_unit.controllerStatus);
+    EXPECT_EQ(0x0302, ControllerFirmwareVersion()); // --unit firmware=0x0302
+}
+
+TEST_F(WineHidStack, WholeUpdateGoesThroughHidDll) {
+    ASSERT_EQ(0, OpenUnitOnceAnnounced());
+    UpdateProcedure();
+    EXPECT_EQ(TableText(IDS_UPDATE_SUCCESSFUL), g_ui.texts[IDC_STATUS_PANE]);
+    EXPECT_EQ(0x0305, ControllerFirmwareVersion());
+}
+
+} // namespace
