@@ -10,8 +10,9 @@ the emulator's control FIFOs. Expected texts come from the resource script.
     run_linux_e2e.py --emulator EMU --updater PROGRAM --screenshots DIR --work DIR
                      [--only NAME[:LANG]]... [--except NAME[:LANG]]...
 
-Exit code 0 when every scenario passed, 1 on the first mismatch of a scenario
-(the others still run), 77 without an X display (skipped)."""
+Exit code 0 when every scenario passed, 1 when any did not (a scenario ends at
+its first mismatch, the others still run), 77 without an X display (skipped).
+E2E_WAIT_S shortens or lengthens the default wait of 20 s."""
 import argparse
 import os
 import re
@@ -158,27 +159,6 @@ class Emulator:
         for fd in (self.to_unit, self.from_unit):
             if fd is not None:
                 os.close(fd)
-
-
-class Simulated:
-    """Development stand-in: the simulated build, which needs no emulator and
-    offers none of its control commands."""
-
-    def __init__(self, args, scenario, work, env):
-        self.log = None
-        self.process = subprocess.Popen([args.updater], env=env)
-
-    def command(self, line, wait_s=DEFAULT_WAIT_S):
-        raise Mismatch(f"'{line}' needs the emulated unit")
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
 
 
 def descends_from(pid, ancestor):
@@ -348,7 +328,7 @@ class Run:
         self.scenario = scenario
         self.lang = scenario["lang"]
         self.work = work
-        self.unit = (Simulated if args.simulated else Emulator)(args, scenario, work, env)
+        self.unit = Emulator(args, scenario, work, env)
         self.dialog = Dialog(atspi, self.unit.process.pid)
         self.update_started = None
         self.log_offset = 0
@@ -422,7 +402,7 @@ class Run:
                      DEFAULT_WAIT_S)
         elif kind == "click":
             target = {"update": UPDATE, "close": 2}[words[1]]
-            if target == UPDATE and not self.args.simulated:
+            if target == UPDATE:
                 self.mark_update_start()
             wait_for(f"a control to click: {words[1]}", lambda: (dialog.click(target), None),
                      DEFAULT_WAIT_S)
@@ -543,10 +523,8 @@ def accessibility_bus():
 
 def main(argv):
     parser = argparse.ArgumentParser()
-    parser.add_argument("--emulator", help="the emulated unit program")
+    parser.add_argument("--emulator", required=True, help="the emulated unit program")
     parser.add_argument("--updater", required=True)
-    parser.add_argument("--simulated", action="store_true",
-                        help="the updater is the simulated build; no emulator")
     parser.add_argument("--scenarios", default=os.path.join(HERE, "scenarios.txt"))
     parser.add_argument("--resources", default=os.path.join(SOURCE, "res", "vespra.rc"))
     parser.add_argument("--model-source", default=os.path.join(SOURCE, "app", "detection.cpp"))
@@ -557,8 +535,6 @@ def main(argv):
     parser.add_argument("--except", dest="skip", action="append", default=[],
                         help="NAME or NAME:LANG")
     args = parser.parse_args(argv[1:])
-    if not args.simulated and not args.emulator:
-        parser.error("--emulator is needed unless --simulated")
     if not os.environ.get("DISPLAY"):
         print("No X display (DISPLAY is not set): skipped. scripts/test provides one.")
         return SKIPPED
