@@ -88,7 +88,9 @@ bool ApplyUnitOption(const std::string& option, UnitOptions* options, std::strin
     const std::string text =
         equals == std::string::npos ? std::string() : option.substr(equals + 1);
     if (equals == std::string::npos) {
-        if (key == "absent") {
+        if (key == "ready") {
+            // The table's word for a unit with nothing changed.
+        } else if (key == "absent") {
             options->absent = true;
         } else if (key == "no-answer") {
             options->noAnswer = true;
