@@ -157,7 +157,7 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) 
         umockdev_ioctl_data_update(target, offsetof(hidraw_report_descriptor, value), value.data(),
                                    static_cast<gint>(value.size()));
     } else {
-        hidraw_devinfo info = {3, static_cast<__s16>(UNIT_VENDOR_ID),
+        hidraw_devinfo info = {3, static_cast<__s16>(EMULATED_VENDOR_ID),
                                static_cast<__s16>(g_world.options.productId)};
         umockdev_ioctl_data_update(target, 0, reinterpret_cast<guint8*>(&info), sizeof info);
     }
@@ -291,7 +291,7 @@ bool AddDeviceChain() {
     const uint16_t productId = g_world.options.productId;
     std::snprintf(product, sizeof product, "%04x", productId);
     std::snprintf(productLong, sizeof productLong, "3a5d/%x/100", productId);
-    std::snprintf(hidId, sizeof hidId, "0003:0000%04X:0000%04X", UNIT_VENDOR_ID, productId);
+    std::snprintf(hidId, sizeof hidId, "0003:0000%04X:0000%04X", EMULATED_VENDOR_ID, productId);
     std::snprintf(hidName, sizeof hidName, "%s %s", MANUFACTURER, ProductName());
     const std::string serial = Serial();
 
@@ -339,8 +339,9 @@ bool AddDeviceChain() {
         return false;
     }
     char hidDevice[32];
-    std::snprintf(hidDevice, sizeof hidDevice, "0003:%04X:%04X.0001", UNIT_VENDOR_ID, productId);
-    std::snprintf(modalias, sizeof modalias, "hid:b0003g0001v0000%04Xp0000%04X", UNIT_VENDOR_ID,
+    std::snprintf(hidDevice, sizeof hidDevice, "0003:%04X:%04X.0001", EMULATED_VENDOR_ID,
+                  productId);
+    std::snprintf(modalias, sizeof modalias, "hid:b0003g0001v0000%04Xp0000%04X", EMULATED_VENDOR_ID,
                   productId);
     const std::string hid =
         AddDevice("hid", hidDevice, interface, {},

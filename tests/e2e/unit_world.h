@@ -64,7 +64,7 @@ struct EmulatedWorld {
 
 extern EmulatedWorld g_world;
 
-constexpr uint16_t UNIT_VENDOR_ID = 0x3A5D;
+constexpr uint16_t EMULATED_VENDOR_ID = 0x3A5D;
 constexpr uint16_t UNIT_REPORT_LENGTH = 60; // report ID included, both ways
 
 int64_t MonotonicMs();
