@@ -1,7 +1,14 @@
 // Pauses and the last system error for the Qt programs. A pause lasts its full
 // length; meanwhile windows are repainted and timers run, but no user input and
 // no device event is handled, so that nothing re-enters the update underway.
+//
+// Long pauses run the event loop until their last stretch. That stretch, and the
+// whole of a short pause such as the 20 ms after each block, first hands out what
+// is waiting (the progress bar's repaint among it) and then waits on the monotonic
+// clock, which ends far closer to the deadline than an event loop timed in whole
+// milliseconds. Windows are thus repainted at least at every block.
 #include "device/hid/hid_port.h"
+#include "device/hid/wait_until_posix.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -10,12 +17,18 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 namespace {
 
 thread_local uint32_t g_lastError = 0;
+
+constexpr int64_t NS_PER_MS = 1000000;
+// The part of a pause that is not spent in the event loop.
+constexpr int64_t LAST_STRETCH_MS = 20;
+
+constexpr QEventLoop::ProcessEventsFlags PAUSE_EVENTS =
+    QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
 
 // Not every event dispatcher honours ExcludeSocketNotifiers (the GLib one, which
 // Qt uses on Linux, does not). A notifier that fires during the pause is switched
@@ -48,38 +61,38 @@ class SocketHold : public QObject {
     std::vector<QPointer<QSocketNotifier>> m_held;
 };
 
+// Runs the event loop for `milliseconds`.
+void RunEventLoopFor(int64_t milliseconds) {
+    QEventLoop loop;
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    wake.start(std::chrono::milliseconds(milliseconds));
+    loop.exec(PAUSE_EVENTS);
+}
+
 } // namespace
 
 void PlatformSleep(uint32_t milliseconds) {
-    typedef std::chrono::steady_clock Clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    const int64_t deadline = MonotonicNowNs() + static_cast<int64_t>(milliseconds) * NS_PER_MS;
     QCoreApplication* application = QCoreApplication::instance();
-    SocketHold hold;
-    if (application != nullptr) {
-        application->installEventFilter(&hold);
+    if (application == nullptr) {
+        WaitUntilNs(deadline);
+        return;
     }
+    SocketHold hold;
+    application->installEventFilter(&hold);
     for (;;) {
-        const Clock::duration left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) {
+        const int64_t leftMs = (deadline - MonotonicNowNs()) / NS_PER_MS;
+        if (leftMs <= LAST_STRETCH_MS) {
             break;
         }
-        const long long leftMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
-        if (application == nullptr || leftMs < 1) {
-            std::this_thread::sleep_for(left);
-            continue;
-        }
-        QEventLoop loop;
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
-        wake.start(static_cast<int>(leftMs));
-        loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+        RunEventLoopFor(leftMs - LAST_STRETCH_MS);
     }
-    if (application != nullptr) {
-        application->removeEventFilter(&hold);
-    }
+    QCoreApplication::processEvents(PAUSE_EVENTS);
+    WaitUntilNs(deadline);
+    application->removeEventFilter(&hold);
 }
 
 uint32_t PlatformLastError() {
