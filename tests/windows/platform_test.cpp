@@ -131,6 +131,24 @@ TEST(Pause, LastsAtLeastItsLengthAndKeepsTheLastError) {
     }
 }
 
+// After a long pause, as the erase's, the short ones that follow sleep by what
+// earlier wake-ups taught, and still none may end early.
+TEST(Pause, NoShortPauseAfterALongOneEndsEarly) {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    PlatformSleep(300);
+    for (int round = 0; round < 30; ++round) {
+        for (uint32_t milliseconds : {0u, 1u, 2u, 20u}) {
+            QueryPerformanceCounter(&start);
+            PlatformSleep(milliseconds);
+            QueryPerformanceCounter(&end);
+            ASSERT_GE(double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart),
+                      double(milliseconds))
+                << milliseconds << " ms, round " << round;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Report I/O, against a message-mode pipe opened the way a HID interface is
 
