@@ -18,6 +18,7 @@
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 #include "tests/faults/benchmark/cpu_time.h"
+#include "tests/faults/benchmark/update_figures.h"
 #include "update/transfer_image.h"
 #include "update/update_procedure.h"
 
@@ -25,14 +26,6 @@ extern std::map<int, std::u16string> g_controlTexts;
 extern int g_errorBoxes;
 
 namespace {
-
-// Every pause that the update must take for an image of this size: 20 ms after the
-// lock, the unprotect step, before the address and before the transfer, the
-// erase's reply delay and settle time, and 20 ms after every block.
-uint64_t MandatedPausesMs(uint32_t imageSize) {
-    const uint64_t blocks = (uint64_t(imageSize) + BLOCK_BYTES - 1) / BLOCK_BYTES;
-    return 4 * STEP_PAUSE_MS + ERASE_REPLY_DELAY_MS + ERASE_SETTLE_MS + blocks * STEP_PAUSE_MS;
-}
 
 double NowMs() {
     using namespace std::chrono;
@@ -64,15 +57,9 @@ int main() {
     const bool written = g_errorBoxes == 0 && g_controlTexts[IDC_STATUS_PANE] == success &&
                          flash.size() >= imageSize &&
                          std::equal(image, image + imageSize, flash.begin());
-    const uint64_t mandated = MandatedPausesMs(imageSize);
-    const double overhead = wall - double(mandated);
-    std::printf("whole update of the %u-byte image, %u exchanges%s\n", imageSize,
-                SimExchangeCount() - 3, written ? "" : " - FAILED, the image was not written");
-    std::printf("  wall time        %10.1f ms\n", wall);
-    std::printf("  mandated pauses  %10llu ms\n", (unsigned long long)mandated);
-    std::printf("  overhead         %10.1f ms (%.2f %%)\n", overhead,
-                100.0 * overhead / double(mandated));
-    std::printf("  CPU time         %10.1f ms\n", cpu);
+    PrintUpdateFigures("whole update without windows, " + std::to_string(SimExchangeCount() - 3) +
+                           " exchanges",
+                       imageSize, written, wall, cpu);
     CloseUnit();
     return written ? 0 : 1;
 }

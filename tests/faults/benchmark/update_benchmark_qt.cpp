@@ -1,0 +1,93 @@
+// The Linux program's whole update with its windows: the dialog over the simulated
+// unit on the platform Qt is given (xcb under Xvfb, say), the confirmation answered
+// as a user would, the progress window shown and repainted through every pause.
+// Times the update from the confirmation's answer to the success text against the
+// pauses it must take. Prints its figures and asserts nothing about them; exits 1
+// only when the update did not write the image.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "app/linux/main_dialog_window.h"
+#include "app/ui_port.h"
+#include "app/linux/qt_ui_port.h"
+#include "app/linux/sim_panel.h"
+#include "device/hid/sim_world.h"
+#include "device/unit_connection.h"
+#include "res/resource_data.h"
+#include "res/resource_ids.h"
+#include "tests/faults/benchmark/cpu_time.h"
+#include "tests/faults/benchmark/update_figures.h"
+
+namespace {
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct Mark {
+    double wall = 0;
+    double cpu = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    InstallPlatformTranslations(RES_LANG_ENGLISH);
+    ResetUnitConnection();
+    SimPanelInstance(); // the simulated world, its unit plugged in and ready
+    MainDialogWindow dialog(RES_LANG_ENGLISH);
+    dialog.initialise();
+    dialog.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 500) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    if (!UnitIsOpen()) {
+        std::fprintf(stderr, "the simulated unit was not detected as ready\n");
+        return 1;
+    }
+
+    // The update starts when the confirmation is answered.
+    Mark start;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            QMessageBox* box = qobject_cast<QMessageBox*>(widget);
+            if (box != nullptr && box->isVisible()) {
+                answer.stop();
+                start.cpu = ProcessCpuMs();
+                start.wall = NowMs();
+                box->button(QMessageBox::Ok)->click();
+                return;
+            }
+        }
+    });
+    answer.start(5);
+    qobject_cast<QPushButton*>(dialog.control(IDC_UPDATE))->click();
+    const double wall = NowMs() - start.wall;
+    const double cpu = ProcessCpuMs() - start.cpu;
+
+    const uint32_t imageSize = ResFirmwareImageSize();
+    const uint8_t* image = ResFirmwareImageData();
+    const std::vector<uint8_t>& flash = SimGetInterface(0).controller.flash;
+    char16_t success[TEXT_BUFFER_CHARS];
+    ResLoadString(IDS_UPDATE_SUCCESSFUL, RES_LANG_ENGLISH, success, TEXT_BUFFER_CHARS);
+    const bool written = start.wall > 0 && dialog.controlText(IDC_STATUS_PANE) == success &&
+                         flash.size() >= imageSize &&
+                         std::equal(image, image + imageSize, flash.begin());
+    PrintUpdateFigures("whole update in the dialog, on " +
+                           QGuiApplication::platformName().toStdString(),
+                       imageSize, written, wall, cpu);
+    dialog.close();
+    return written ? 0 : 1;
+}

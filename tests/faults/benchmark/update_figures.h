@@ -1,0 +1,11 @@
+// The figures every update benchmark prints: wall time against the pauses that a
+// whole update must take, and processor time.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Every pause that the update must take for an image of this size.
+uint64_t MandatedPausesMs(uint32_t imageSize);
+
+void PrintUpdateFigures(const std::string& heading, uint32_t imageSize, bool written, double wallMs,
+                        double cpuMs);
