@@ -144,12 +144,10 @@ bool WaitReadable(int fd, int64_t deadline) {
 // on the node is a late or repeated answer to an earlier exchange and must not be
 // taken for the coming reply. The node does not block: reading stops at EAGAIN.
 void DropPendingReports(int fd) {
-    // A device that reports without pause must not hold the program here.
-    constexpr int MAX_DROPPED = 256;
     // The largest report hidraw hands out; a smaller buffer would work as well, as
     // hidraw drops the part of a report that does not fit.
     uint8_t discard[4096];
-    for (int dropped = 0; dropped < MAX_DROPPED;) {
+    for (int dropped = 0; dropped < HID_MAX_DROPPED_REPORTS;) {
         const ssize_t got = read(fd, discard, sizeof discard);
         if (got < 0 && errno == EINTR) {
             continue;

@@ -14,6 +14,11 @@ constexpr HidHandle HID_INVALID_HANDLE = -1;
 // and still frees the program from a unit that never answers.
 constexpr uint32_t HID_READ_TIMEOUT_MS = 5000;
 
+// Before each request the backends drop input reports still queued from earlier
+// exchanges, at most this many: a device that reports without pause must not hold
+// the program there.
+constexpr int HID_MAX_DROPPED_REPORTS = 256;
+
 // The set of present HID interfaces, in a stable order.
 struct HidInterfaceSet;
 

@@ -78,6 +78,39 @@ int TransferReport(HANDLE device, uint8_t* report, uint32_t length, bool write,
     return result;
 }
 
+// Reads input reports that are already queued, until a read would have to wait.
+// The buffer is larger than any report this program accepts; a device whose
+// reports are larger still refuses the read, which ends the loop harmlessly.
+void DropQueuedReports(HANDLE device) {
+    static uint8_t discarded[1024];
+    const DWORD error = GetLastError();
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        return;
+    }
+    for (int i = 0; i < HID_MAX_DROPPED_REPORTS; ++i) {
+        ResetEvent(overlapped.hEvent);
+        DWORD transferred = 0;
+        if (!ReadFile(device, discarded, sizeof discarded, nullptr, &overlapped)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                break;
+            }
+            if (WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0) {
+                CancelIo(device);
+                GetOverlappedResult(device, &overlapped, &transferred, TRUE);
+                break;
+            }
+        }
+        if (!GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
+            break;
+        }
+    }
+    CloseHandle(overlapped.hEvent);
+    SetLastError(error);
+}
+
 } // namespace
 
 HidInterfaceSet* HidGetInterfaceSet() {
@@ -187,8 +220,12 @@ int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
 
 int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
     // Every reply is read right after its request; an input report left over from
-    // an earlier, abandoned exchange must not be taken for the coming reply.
-    HidD_FlushQueue(ToWin(handle));
+    // an earlier, abandoned exchange must not be taken for the coming reply. Some
+    // HID stacks (Wine's among them) do not implement the queue flush; there the
+    // leftovers are read off and dropped instead.
+    if (!HidD_FlushQueue(ToWin(handle))) {
+        DropQueuedReports(ToWin(handle));
+    }
     // A unit that stops taking reports would block a write as surely as a read.
     return TransferReport(ToWin(handle), const_cast<uint8_t*>(report), length, true,
                           HID_READ_TIMEOUT_MS);

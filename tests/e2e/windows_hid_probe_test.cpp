@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include "device/command_reports.h"
+#include "device/hid/hid_port.h"
+#include "device/little_endian.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
@@ -56,6 +58,21 @@ TEST_F(WineHidStack, WholeUpdateGoesThroughHidDll) {
     UpdateProcedure();
     EXPECT_EQ(TableText(IDS_UPDATE_SUCCESSFUL), g_ui.texts[IDC_STATUS_PANE]);
     EXPECT_EQ(0x0305, ControllerFirmwareVersion());
+}
+
+// Wine's HID stack does not flush the input queue; a reply that nobody read must
+// still not be taken for the next exchange's.
+TEST_F(WineHidStack, AReplyLeftInTheQueueIsNotReadAsTheNextOne) {
+    ASSERT_EQ(0, OpenUnitOnceAnnounced());
+    uint8_t request[REPORT_BUFFER_BYTES] = {COMMAND_REPORT_ID, CMD_GET_UNIT_INFO};
+    ASSERT_EQ(0, HidWriteReport(g_unit.deviceHandle, request, g_unit.outputReportLength));
+    Sleep(300); // the unit's reply reaches the queue and stays there
+
+    uint8_t reply[REPORT_BUFFER_BYTES] = {};
+    bool dataTaken = false;
+    ASSERT_EQ(0, ExchangeGetControllerInfo(reply, &dataTaken));
+    EXPECT_TRUE(dataTaken);
+    EXPECT_EQ(0x111F408Cu, GetLe32(reply + 4)) << "the unit information reply was read instead";
 }
 
 } // namespace
