@@ -446,18 +446,6 @@ void ExpectTheLanguageAsked() {
           "the system runs in language 0x%04x, not the one asked", language);
 }
 
-void ExpectCommonTexts(HWND dialog) {
-    Check(CaptionOf(dialog) == MAIN_TITLE, "title: found \"%s\"", Utf8(CaptionOf(dialog)).c_str());
-    ExpectText(Item(dialog, IDC_ROW2_CAPTION), Res(IDS_ROW2_CAPTION), "row 2 caption");
-    ExpectText(Item(dialog, IDC_ROW3_CAPTION), Res(IDS_ROW3_CAPTION), "row 3 caption");
-    // The texts the program never touches stay as the template gives them.
-    ExpectText(Item(dialog, IDC_CLOSE), TemplateText(IDC_CLOSE), "Close button");
-    ExpectText(Item(dialog, IDC_UPDATE), TemplateText(IDC_UPDATE), "Update button");
-    ExpectText(Item(dialog, IDC_VERSION_GROUP), TemplateText(IDC_VERSION_GROUP), "group box");
-    ExpectText(ItemWithoutId(dialog), TemplateText(-1), "hint heading");
-    ExpectEnabled(Item(dialog, IDC_CLOSE), true, "Close");
-}
-
 HWND OpenMessageBox(HWND dialog) {
     return WaitForWindow(L"#32770", dialog, dialog, 0);
 }
@@ -530,6 +518,24 @@ bool AwaitEnabled(HWND window, bool enabled, DWORD timeoutMs, const char* what) 
     const bool seen =
         Await(timeoutMs, false, [&] { return (IsWindowEnabled(window) != FALSE) == enabled; });
     return Check(seen, "%s should be %s", what, enabled ? "enabled" : "disabled");
+}
+
+// Polled: the updater may still be inside its initial detection.
+void ExpectCommonTexts(HWND dialog) {
+    std::wstring title;
+    Check(Await(SETTLE_WAIT_MS, false, [&] { return (title = CaptionOf(dialog)) == MAIN_TITLE; }),
+          "title: found \"%s\"", Utf8(title).c_str());
+    AwaitText(Item(dialog, IDC_ROW2_CAPTION), Res(IDS_ROW2_CAPTION), SETTLE_WAIT_MS,
+              "row 2 caption");
+    AwaitText(Item(dialog, IDC_ROW3_CAPTION), Res(IDS_ROW3_CAPTION), SETTLE_WAIT_MS,
+              "row 3 caption");
+    // The texts the program never touches stay as the template gives them.
+    AwaitText(Item(dialog, IDC_CLOSE), TemplateText(IDC_CLOSE), SETTLE_WAIT_MS, "Close button");
+    AwaitText(Item(dialog, IDC_UPDATE), TemplateText(IDC_UPDATE), SETTLE_WAIT_MS, "Update button");
+    AwaitText(Item(dialog, IDC_VERSION_GROUP), TemplateText(IDC_VERSION_GROUP), SETTLE_WAIT_MS,
+              "group box");
+    AwaitText(ItemWithoutId(dialog), TemplateText(-1), SETTLE_WAIT_MS, "hint heading");
+    ExpectEnabled(Item(dialog, IDC_CLOSE), true, "Close");
 }
 
 // --- State checks that go with what the pane says ----------------------------------
