@@ -1,5 +1,7 @@
 #include "app/linux/main_dialog_window.h"
 
+#include <algorithm>
+
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
@@ -55,6 +57,23 @@ QImage KeyedLogo() {
     }
     // Premultiplied, the keyed pixels add nothing when the logo is scaled down.
     return logo.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+// A left-aligned one-line label whose text is wider than its template box (a
+// wider font than the template was laid out for; "Programmiereinheit") grows to
+// the right rather than cutting off its last letters. It never shrinks below the
+// template's width, and labels of several lines wrap as before.
+void FitOneLineLabel(QLabel* label) {
+    const int templateWidth = label->property("templateWidth").toInt();
+    if (templateWidth <= 0 || (label->alignment() & Qt::AlignLeft) == 0) {
+        return;
+    }
+    const QFontMetrics metrics(label->font());
+    if (label->height() >= 2 * metrics.height() || label->text().contains(QLatin1Char('\n'))) {
+        return;
+    }
+    const int needed = metrics.horizontalAdvance(label->text()) + 2;
+    label->resize(std::max(templateWidth, needed), label->height());
 }
 
 UiRect ToUiRect(const QRect& rect) {
@@ -152,6 +171,10 @@ void MainDialogWindow::buildControls(uint16_t language) {
             widget = label;
         }
         widget->setGeometry(DialogUnitsToPixels(item.x, item.y, item.cx, item.cy, base));
+        if (QLabel* label = qobject_cast<QLabel*>(widget)) {
+            label->setProperty("templateWidth", label->width());
+            FitOneLineLabel(label);
+        }
         widget->setEnabled((item.style & WS_DISABLED_BIT) == 0);
         widget->setVisible((item.style & WS_VISIBLE_BIT) != 0);
         if (qobject_cast<QPushButton*>(widget) != nullptr ||
@@ -204,6 +227,7 @@ void MainDialogWindow::setControlText(int controlId, const char16_t* text) {
     const QString shown = ScreenText(stored);
     if (QLabel* label = qobject_cast<QLabel*>(widget)) {
         label->setText(shown);
+        FitOneLineLabel(label);
     } else if (QPlainTextEdit* edit = qobject_cast<QPlainTextEdit*>(widget)) {
         edit->setPlainText(shown);
     } else if (QGroupBox* group = qobject_cast<QGroupBox*>(widget)) {

@@ -428,6 +428,11 @@ class DialogTest : public QObject {
         QCOMPARE(Text(IDC_STATUS_PANE), WithInstructions(IDS_NO_UNIT));
         QVERIFY(Text(IDC_STATUS_PANE).startsWith(QStringLiteral("Es wurde keine")));
         QCOMPARE(Shown(IDC_ROW2_CAPTION), QStringLiteral("Regler-Bootloader"));
+        // The longest caption is one word that cannot wrap: it must show whole.
+        const QWidget* row1 = dialog->control(IDC_ROW1_CAPTION);
+        QCOMPARE(Shown(IDC_ROW1_CAPTION), QStringLiteral("Programmiereinheit"));
+        QVERIFY2(row1->fontMetrics().horizontalAdvance(Shown(IDC_ROW1_CAPTION)) <= row1->width(),
+                 qPrintable(QString::number(row1->width())));
         Save(QStringLiteral("dialog_de_no_unit.png"));
 
         // Qt's own button texts follow the language.
