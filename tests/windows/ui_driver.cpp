@@ -321,30 +321,35 @@ int CountColour(const ScreenImage& image, RECT area, uint32_t colour) {
 
 // The logo is painted right of the version group, with its pure-green key left
 // out; the controller row (caption and value) is drawn in red, the other rows not.
-void ExpectPainting(HWND dialog, bool rowsEnabled) {
+// What is wrong with the dialog on screen, or null when nothing is.
+const char* PaintingProblem(HWND dialog, bool rowsEnabled) {
     const RECT dialogRect = ScreenRectOf(dialog);
     const ScreenImage image = Capture(dialogRect);
     if (image.pixels.empty()) {
-        Check(false, "the screen could not be read");
-        return;
+        return "the screen could not be read";
     }
     const RECT group = ScreenRectOf(Item(dialog, IDC_VERSION_GROUP));
     const RECT logoArea{group.right, group.top, dialogRect.right, group.bottom};
     const int face = CountColour(image, logoArea, Rgb(GetSysColor(COLOR_BTNFACE)));
     const int area = (logoArea.right - logoArea.left) * (logoArea.bottom - logoArea.top);
-    Check(area - face > area / 20, "the logo right of the version group is not painted");
-    Check(CountColour(image, dialogRect, 0x00FF00) == 0,
-          "pure green (the logo's transparent key) shows on screen");
-
+    if (area - face <= area / 20) {
+        return "the logo right of the version group is not painted";
+    }
+    if (CountColour(image, dialogRect, 0x00FF00) != 0) {
+        return "pure green (the logo's transparent key) shows on screen";
+    }
     const uint32_t red = 0xFF0000;
     const int redInRow3 = CountColour(image, ScreenRectOf(Item(dialog, IDC_ROW3_VALUE)), red) +
                           CountColour(image, ScreenRectOf(Item(dialog, IDC_ROW3_CAPTION)), red);
     const int redInRow1 = CountColour(image, ScreenRectOf(Item(dialog, IDC_ROW1_VALUE)), red) +
                           CountColour(image, ScreenRectOf(Item(dialog, IDC_ROW1_CAPTION)), red);
-    if (rowsEnabled) {
-        Check(redInRow3 > 0, "the controller row is not drawn in red");
+    if (rowsEnabled && redInRow3 == 0) {
+        return "the controller row is not drawn in red";
     }
-    Check(redInRow1 == 0, "the unit row is drawn in red");
+    if (redInRow1 != 0) {
+        return "the unit row is drawn in red";
+    }
+    return nullptr;
 }
 
 // Share of the progress bar's client width filled with the bar colour.
@@ -618,8 +623,12 @@ void ExpectPaintingIfUncovered(HWND dialog) {
     if (OpenMessageBox(dialog) != nullptr || TransferShowing() || !IsWindowVisible(dialog)) {
         return;
     }
-    Sleep(300); // the text just changed: let the repaint land
-    ExpectPainting(dialog, IsWindowEnabled(Item(dialog, IDC_ROW3_VALUE)) != FALSE);
+    // The text just changed: the repaint may still be on its way.
+    const bool rowsEnabled = IsWindowEnabled(Item(dialog, IDC_ROW3_VALUE)) != FALSE;
+    const char* problem = nullptr;
+    Await(SETTLE_WAIT_MS, false,
+          [&] { return (problem = PaintingProblem(dialog, rowsEnabled)) == nullptr; });
+    Check(problem == nullptr, "%s", problem);
 }
 
 void ExpectProgressWindow(HWND dialog, HWND progress) {
