@@ -107,7 +107,7 @@ void OnRemoval(const char16_t* path) {
 } // namespace
 
 DetectionOutcome ClassifyUnit() {
-    if (g_unit.unitMode != 0) {
+    if (g_unit.unitMode != UNIT_MODE_SERVES_CONTROLLER) {
         return DetectionOutcome::WrongMode;
     }
     if (g_unit.controllerStatus != CONTROLLER_STATUS_UPDATABLE) {

@@ -10,8 +10,6 @@ enum class DetectionOutcome {
     Ready
 };
 
-constexpr uint32_t SUPPORTED_CONTROLLER_TYPES[] = {0x111F408C, 0x0A06408C};
-constexpr uint16_t CONTROLLER_STATUS_UPDATABLE = 3;
 extern const char16_t CONTROLLER_MODEL_NAME[]; // u"VESPRA 80 LV"
 
 // Device event codes and the interface device type, with Windows' values.

@@ -6,7 +6,7 @@
 #include "device/unit_connection.h"
 #include "device/wide_text.h"
 #include "res/resource_ids.h"
-#include "update/firmware_image.h"
+#include "res/firmware_image.h"
 #include "update/update_procedure.h"
 
 UiWindow g_mainDialog = 0;
@@ -60,16 +60,16 @@ void CloseMainDialog() {
     CloseUnit();
 }
 
-int MainDialogCommand(uint32_t controlId) {
+MainDialogCommandResult MainDialogCommand(uint32_t controlId) {
     // Only the low word names the control; the notification code is not looked at.
     switch (controlId & 0xFFFF) {
     case IDC_CLOSE:
-        return 2;
+        return COMMAND_CLOSE;
     case IDC_UPDATE:
         UpdateProcedure();
-        return 1;
+        return COMMAND_HANDLED;
     default:
-        return 0;
+        return COMMAND_NOT_HANDLED;
     }
 }
 

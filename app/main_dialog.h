@@ -16,10 +16,15 @@ void InitMainDialogTexts();
 int FinishMainDialogInit(bool notificationRegistered);
 // The core part of the closing sequence (after unregistering): closes the unit.
 void CloseMainDialog();
-// WM_COMMAND routing by the low word: 2 -> returns 2 (the front-end ends the
-// dialog after unregistering and CloseMainDialog), 1002 -> runs the update and
-// returns 1, anything else -> 0 (not handled).
-int MainDialogCommand(uint32_t controlId);
+// What the front-end does after MainDialogCommand.
+enum MainDialogCommandResult : int {
+    COMMAND_NOT_HANDLED = 0, // not one of the dialog's commands
+    COMMAND_HANDLED = 1,     // the update ran
+    COMMAND_CLOSE = 2,       // end the dialog after unregistering and CloseMainDialog
+};
+// WM_COMMAND routing by the low word: 2 (Close) -> COMMAND_CLOSE, 1002 (Update)
+// -> runs the update, COMMAND_HANDLED; anything else -> COMMAND_NOT_HANDLED.
+MainDialogCommandResult MainDialogCommand(uint32_t controlId);
 
 constexpr uint32_t LOGO_KEY_COLOR_RGB = 0x00FF00; // pure green, drawn transparent
 constexpr uint32_t LABEL_RED_RGB = 0xFF0000;

@@ -68,6 +68,3 @@ ExchangeResult EraseFirmware();
 ExchangeResult SetWriteAddress(); // address 0, standard rule
 // 0 to 14 words, copied byte for byte from data; -1 beyond that.
 ExchangeResult WriteBlock(const void* data, int32_t wordCount);
-
-// Fills in the report lengths and identity fields of the open unit.
-ExchangeResult IdentifyUnit();

@@ -1,3 +1,5 @@
+#include "device/identify_unit.h"
+
 #include <cstring>
 
 #include "device/command_reports.h"
@@ -5,9 +7,6 @@
 #include "device/unit_connection.h"
 
 namespace {
-
-constexpr uint8_t UNIT_MODE_SERVES_CONTROLLER = 0;
-constexpr uint16_t CONTROLLER_UPDATABLE = 3;
 
 // In a mode other than 0 the unit sends its values packed, some at odd offsets.
 ExchangeResult IdentifyInOtherMode(const uint8_t* unitInfo) {
@@ -76,7 +75,7 @@ ExchangeResult IdentifyUnit() {
     g_unit.controllerStatusAux = GetLe16(unitInfo + 6);
     g_unit.unitFirmwareVersion = GetLe32(unitInfo + 8);
     g_unit.unitFirmwareAux = GetLe32(unitInfo + 12);
-    if (g_unit.controllerStatus != CONTROLLER_UPDATABLE)
+    if (g_unit.controllerStatus != CONTROLLER_STATUS_UPDATABLE)
         return EXCHANGE_OK;
     return IdentifyController();
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "device/command_reports.h"
+#include "device/identify_unit.h"
 #include "device/little_endian.h"
 #include "device/wide_text.h"
 

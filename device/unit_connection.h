@@ -7,16 +7,27 @@ constexpr uint16_t UNIT_VENDOR_ID = 0x3A5D;
 constexpr uint16_t UNIT_PRODUCT_DIALPOD = 1;
 constexpr uint16_t UNIT_PRODUCT_LINK_CUBE = 2;
 
-// Field order is part of the design: CloseUnit clears everything after deviceHandle.
+// unitMode: the unit serves the controller (any other mode is not updatable).
+constexpr uint8_t UNIT_MODE_SERVES_CONTROLLER = 0;
+// controllerStatus: an updatable controller is attached.
+constexpr uint16_t CONTROLLER_STATUS_UPDATABLE = 3;
+// ControllerTypeId: the controller types this program updates.
+constexpr uint32_t SUPPORTED_CONTROLLER_TYPES[] = {0x111F408C, 0x0A06408C};
+// ControllerFirmwareVersion: the controller holds no firmware version.
+constexpr uint16_t FIRMWARE_VERSION_NONE = 0xFFFF;
+
+// The open unit, or the closed state: CloseUnit closes the handle, frees the
+// path and gives every field its closed value (deviceHandle HID_INVALID_HANDLE,
+// everything else zero).
 struct UnitConnection {
-    HidHandle deviceHandle;     // HID_INVALID_HANDLE (-1) when no unit is open
-    char16_t* devicePath;       // owned copy; null when closed
+    HidHandle deviceHandle; // HID_INVALID_HANDLE (-1) when no unit is open
+    char16_t* devicePath;   // owned copy; null when closed
     uint32_t outputReportLength;
     uint32_t inputReportLength;
-    uint8_t unitMode;           // 0: serves the controller
+    uint8_t unitMode; // UNIT_MODE_SERVES_CONTROLLER or another mode
     uint32_t unitFirmwareVersion;
     uint32_t unitFirmwareAux;
-    uint16_t controllerStatus;  // 3: an updatable controller is attached
+    uint16_t controllerStatus; // CONTROLLER_STATUS_UPDATABLE or another status
     uint16_t controllerStatusAux;
     uint8_t altModeByte1;
     uint16_t altModeWord;

@@ -11,7 +11,7 @@
 #include "device/unit_connection.h"
 #include "device/wide_text.h"
 #include "res/resource_ids.h"
-#include "update/firmware_image.h"
+#include "res/firmware_image.h"
 #include "update/transfer_image.h"
 
 namespace {

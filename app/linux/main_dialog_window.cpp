@@ -248,9 +248,9 @@ void MainDialogWindow::runCommand(int controlId) {
         return;
     }
     ++m_commandDepth;
-    const int result = MainDialogCommand(static_cast<uint32_t>(controlId));
+    const MainDialogCommandResult result = MainDialogCommand(static_cast<uint32_t>(controlId));
     --m_commandDepth;
-    if (result == IDC_CLOSE && m_commandDepth == 0) {
+    if (result == COMMAND_CLOSE && m_commandDepth == 0) {
         closeWithResult(IDC_CLOSE);
     }
 }

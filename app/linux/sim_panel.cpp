@@ -18,6 +18,8 @@
 #include "app/ui_port.h"
 #include "device/command_reports.h"
 #include "device/hid/sim_world.h"
+#include "device/unit_connection.h"
+#include "res/firmware_image.h"
 #include "update/transfer_image.h"
 
 namespace {
@@ -72,8 +74,8 @@ SimPanel::SimPanel() : QWidget(nullptr) {
 
     m_product = new QComboBox(this);
     m_product->setObjectName(QStringLiteral("product"));
-    m_product->addItem(QStringLiteral("1 (DIALPOD)"), 1);
-    m_product->addItem(QStringLiteral("2 (LINK-CUBE)"), 2);
+    m_product->addItem(QStringLiteral("1 (DIALPOD)"), UNIT_PRODUCT_DIALPOD);
+    m_product->addItem(QStringLiteral("2 (LINK-CUBE)"), UNIT_PRODUCT_LINK_CUBE);
     m_product->addItem(QStringLiteral("3 (not a programming unit)"), 3);
     m_product->setCurrentIndex(1);
 
@@ -85,22 +87,26 @@ SimPanel::SimPanel() : QWidget(nullptr) {
     m_status = new QSpinBox(this);
     m_status->setObjectName(QStringLiteral("status"));
     m_status->setRange(0, 65535);
-    m_status->setValue(3);
+    m_status->setValue(CONTROLLER_STATUS_UPDATABLE);
     m_status->setToolTip(QStringLiteral("3: an updatable controller is attached"));
 
     m_type = new QComboBox(this);
     m_type->setObjectName(QStringLiteral("type"));
-    m_type->addItem(QStringLiteral("0x111F408C (VESPRA 80 LV)"), 0x111F408Cu);
-    m_type->addItem(QStringLiteral("0x0A06408C (VESPRA 80 LV)"), 0x0A06408Cu);
+    for (uint32_t type : SUPPORTED_CONTROLLER_TYPES) {
+        m_type->addItem(
+            QStringLiteral("0x%1 (VESPRA 80 LV)")
+                .arg(QString::number(type, 16).toUpper().rightJustified(8, QLatin1Char('0'))),
+            type);
+    }
     m_type->addItem(QStringLiteral("0x2210408C (another type)"), 0x2210408Cu);
     m_type->addItem(QStringLiteral("0x00000000 (no identity)"), 0u);
 
     m_firmware = new QComboBox(this);
     m_firmware->setObjectName(QStringLiteral("firmware"));
     m_firmware->addItem(QStringLiteral("3.4"), 0x0304);
-    m_firmware->addItem(QStringLiteral("3.5"), 0x0305);
+    m_firmware->addItem(QStringLiteral("3.5"), FIRMWARE_IMAGE_VERSION);
     m_firmware->addItem(QStringLiteral("4.0"), 0x0400);
-    m_firmware->addItem(QStringLiteral("none"), 0xFFFF);
+    m_firmware->addItem(QStringLiteral("none"), FIRMWARE_VERSION_NONE);
 
     m_failureStep = new QComboBox(this);
     m_failureStep->setObjectName(QStringLiteral("failureStep"));

@@ -112,14 +112,15 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_COMMAND:
         switch (MainDialogCommand(LOWORD(wParam))) {
-        case 2:
+        case COMMAND_CLOSE:
             EndMainDialog(dialog, 2);
             return TRUE;
-        case 0:
+        case COMMAND_NOT_HANDLED:
             return FALSE;
-        default:
+        case COMMAND_HANDLED:
             return TRUE;
         }
+        return TRUE;
     case WM_CTLCOLORSTATIC:
         return ColourLabel(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DEVICECHANGE:

@@ -7,7 +7,7 @@
 
 #include "app/win/win_program.h"
 #include "res/firmware_image_digest.h"
-#include "update/firmware_image.h"
+#include "res/firmware_image.h"
 
 namespace {
 

@@ -33,11 +33,11 @@ void ErrorReply(Reply* reply, uint32_t code) {
 }
 
 bool ControllerReachable(const SimUnitModel& unit, Reply* reply) {
-    if (unit.unitMode != 0) {
+    if (unit.unitMode != UNIT_MODE_SERVES_CONTROLLER) {
         ErrorReply(reply, SIM_ERROR_WRONG_MODE);
         return false;
     }
-    if (unit.controller.status != 3) {
+    if (unit.controller.status != CONTROLLER_STATUS_UPDATABLE) {
         ErrorReply(reply, SIM_ERROR_NO_CONTROLLER);
         return false;
     }
@@ -64,7 +64,7 @@ void GetUnitInfo(const SimUnitModel& unit, const uint8_t* request, Reply* reply)
     }
     StartReply(reply, CMD_GET_UNIT_INFO, 12);
     reply->bytes[3] = unit.unitMode;
-    if (unit.unitMode != 0) {
+    if (unit.unitMode != UNIT_MODE_SERVES_CONTROLLER) {
         memcpy(reply->bytes + 4, unit.altModeBytes, sizeof unit.altModeBytes);
         return;
     }
@@ -129,7 +129,8 @@ void SystemLock(SimUnitModel* unit, const uint8_t* request, Reply* reply) {
         return ErrorReply(reply, SIM_ERROR_BAD_REQUEST);
     }
     if (request[3] == 1) {
-        if (unit->unitMode == 0 && unit->controller.status == 3) {
+        if (unit->unitMode == UNIT_MODE_SERVES_CONTROLLER &&
+            unit->controller.status == CONTROLLER_STATUS_UPDATABLE) {
             unit->lockState = 1;
         }
     } else {
@@ -169,7 +170,7 @@ void EraseFlash(SimUnitModel* unit, const uint8_t* request, Reply* reply) {
         return ErrorReply(reply, SIM_ERROR_NOT_READY);
     }
     std::fill(unit->controller.flash.begin(), unit->controller.flash.end(), 0xFF);
-    unit->controller.firmwareVersion = 0xFFFF;
+    unit->controller.firmwareVersion = FIRMWARE_VERSION_NONE;
     unit->erased = true;
     unit->addressSet = false;
     unit->writeAddress = 0;
@@ -314,9 +315,9 @@ SimUnitModel SimReadyUnitModel() {
 }
 
 void SimModelMakeReady(SimUnitModel& unit) {
-    unit.unitMode = 0;
-    unit.controller.status = 3;
-    unit.controller.typeId = 0x111F408C;
+    unit.unitMode = UNIT_MODE_SERVES_CONTROLLER;
+    unit.controller.status = CONTROLLER_STATUS_UPDATABLE;
+    unit.controller.typeId = SUPPORTED_CONTROLLER_TYPES[0];
     unit.controller.firmwareVersion = 0x0304;
 }
 

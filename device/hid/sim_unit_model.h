@@ -15,6 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "device/unit_connection.h"
+#include "res/firmware_image.h"
+
 enum class SimFault {
     None,
     WriteFails,  // the request write fails (the unit sees nothing)
@@ -62,16 +65,17 @@ constexpr uint32_t SIM_LAST_ERROR_TIMEOUT = 1460;
 constexpr uint32_t SIM_FLASH_BYTES = 0x20000;
 
 struct SimController {
-    uint16_t status = 3; // 3: updatable controller attached
+    uint16_t status = CONTROLLER_STATUS_UPDATABLE;
     uint16_t statusAux = 0;
-    uint32_t typeId = 0x111F408C;
+    uint32_t typeId = SUPPORTED_CONTROLLER_TYPES[0];
     uint32_t bootloaderVersion = 0x00000102;
-    uint16_t firmwareVersion = 0x0304;   // 0xFFFF: holds no firmware version
-    uint16_t programmedVersion = 0x0305; // reported once a programming session ends
-    uint8_t firmwareInfo[32] = {};       // reply bytes 4..35; bytes 4..5 are replaced
-                                         // by firmwareVersion
-    uint8_t identityExtra[32] = {};      // reply bytes 12..43 of the identity
-    std::vector<uint8_t> flash;          // the controller's program flash
+    uint16_t firmwareVersion = 0x0304; // FIRMWARE_VERSION_NONE: holds no firmware version
+    // Reported once a programming session ends.
+    uint16_t programmedVersion = FIRMWARE_IMAGE_VERSION;
+    uint8_t firmwareInfo[32] = {};  // reply bytes 4..35; bytes 4..5 are replaced
+                                    // by firmwareVersion
+    uint8_t identityExtra[32] = {}; // reply bytes 12..43 of the identity
+    std::vector<uint8_t> flash;     // the controller's program flash
 };
 
 // A fault waiting for its request: the `remaining`-th request carrying `command`
@@ -86,8 +90,8 @@ struct SimArmedFault {
 };
 
 struct SimUnitModel {
-    uint8_t unitMode = 0;
-    uint8_t altModeBytes[12] = {}; // reply bytes 4..15 when unitMode != 0
+    uint8_t unitMode = UNIT_MODE_SERVES_CONTROLLER;
+    uint8_t altModeBytes[12] = {}; // reply bytes 4..15 in any other mode
     uint32_t unitFirmwareVersion = 0x00000203;
     uint32_t unitFirmwareAux = 0;
     SimController controller;

@@ -49,7 +49,8 @@ const OutcomeCase OUTCOMES[] = {
     {"IncompatibleHighBits", true, [](SimInterface& u) { u.controller.typeId = 0x811F408C; },
      DetectionOutcome::IncompatibleController, IDS_INCOMPATIBLE_CONTROLLER},
     {"ReadyFirstType", true, [](SimInterface&) {}, DetectionOutcome::Ready, 0},
-    {"ReadySecondType", true, [](SimInterface& u) { u.controller.typeId = 0x0A06408C; },
+    {"ReadySecondType", true,
+     [](SimInterface& u) { u.controller.typeId = SUPPORTED_CONTROLLER_TYPES[1]; },
      DetectionOutcome::Ready, 0},
     {"ReadyDialpod", true, [](SimInterface& u) { u.productId = 1; }, DetectionOutcome::Ready, 0},
 };

@@ -58,11 +58,16 @@ TEST_F(MainDialogTest, RegisteredInitialisationDetectsAndCloseClosesTheUnit) {
 TEST_F(MainDialogTest, CommandsAreRoutedByTheLowWordOnly) {
     struct {
         uint32_t wParam;
-        int result;
+        MainDialogCommandResult result;
         bool runsUpdate;
     } const cases[] = {
-        {2, 2, false}, {0x00010002, 2, false}, {1002, 1, true},        {0x030003EA, 1, true},
-        {1, 0, false}, {40004, 0, false},      {0x000203EB, 0, false},
+        {2, COMMAND_CLOSE, false},
+        {0x00010002, COMMAND_CLOSE, false},
+        {1002, COMMAND_HANDLED, true},
+        {0x030003EA, COMMAND_HANDLED, true},
+        {1, COMMAND_NOT_HANDLED, false},
+        {40004, COMMAND_NOT_HANDLED, false},
+        {0x000203EB, COMMAND_NOT_HANDLED, false},
     };
     for (const auto& c : cases) {
         RecordingUiReset();

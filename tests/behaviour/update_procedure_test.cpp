@@ -8,6 +8,7 @@
 #include "app/detection.h"
 #include "device/command_reports.h"
 #include "device/unit_connection.h"
+#include "res/firmware_image.h"
 #include "res/resource_ids.h"
 #include "tests/behaviour/behaviour_fixture.h"
 #include "tests/behaviour/update_test_support.h"
@@ -75,7 +76,7 @@ TEST_F(UpdateTest, WholeUpdateWritesTheImageAndLeavesTheUnitOpen) {
     EXPECT_EQ(Utf8(g_ui.texts[IDC_ROW2_VALUE]), "1.2");
     EXPECT_FALSE(UpdateEnabled());
     EXPECT_TRUE(UnitIsOpen());
-    EXPECT_EQ(ControllerFirmwareVersion(), 0x0305);
+    EXPECT_EQ(ControllerFirmwareVersion(), FIRMWARE_IMAGE_VERSION);
 
     // The progress window is gone before the success is shown, which comes
     // after the button and the panel.
@@ -121,11 +122,13 @@ TEST_P(VersionGuardTest, AsksForTheSameOrANewerVersionAndNoStopsEverything) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Versions, VersionGuardTest,
-    ::testing::Values(VersionGuardCase{0x0304, false}, VersionGuardCase{0x0305, true},
-                      VersionGuardCase{0x0400, true}, VersionGuardCase{0xFFFF, false},
-                      VersionGuardCase{0xFFFE, true}, VersionGuardCase{0x0000, false}));
+INSTANTIATE_TEST_SUITE_P(Versions, VersionGuardTest,
+                         ::testing::Values(VersionGuardCase{0x0304, false},
+                                           VersionGuardCase{FIRMWARE_IMAGE_VERSION, true},
+                                           VersionGuardCase{0x0400, true},
+                                           VersionGuardCase{FIRMWARE_VERSION_NONE, false},
+                                           VersionGuardCase{0xFFFE, true},
+                                           VersionGuardCase{0x0000, false}));
 
 TEST_F(UpdateTest, CancelOnTheConfirmationChangesNothing) {
     StartWithUnit();

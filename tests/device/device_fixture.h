@@ -8,6 +8,7 @@
 
 #include "device/command_reports.h"
 #include "device/hid/sim_world.h"
+#include "device/identify_unit.h"
 #include "device/unit_connection.h"
 #include "tests/support/virtual_clock.h"
 

@@ -46,7 +46,7 @@ TEST_F(DeviceTest, UpdatableControllerIsAskedForFirmwareInfoThenIdentity) {
     EXPECT_EQ(ControllerFirmwareVersion(), 0x0304);
     EXPECT_EQ(Bytes(g_unit.controllerInfo, g_unit.controllerInfo + 4),
               (Bytes{0x8C, 0x40, 0x1F, 0x11}));
-    EXPECT_EQ(ControllerTypeId(), 0x111F408Cu);
+    EXPECT_EQ(ControllerTypeId(), SUPPORTED_CONTROLLER_TYPES[0]);
     EXPECT_EQ(ControllerBootloaderVersion(), 0x00050607u);
     EXPECT_EQ(Bytes(g_unit.controllerInfo + 8, g_unit.controllerInfo + 40),
               Bytes(unit.controller.identityExtra, unit.controller.identityExtra + 32));
@@ -56,10 +56,10 @@ TEST_F(DeviceTest, UpdatableControllerIsAskedForFirmwareInfoThenIdentity) {
 
 TEST_F(DeviceTest, ControllerWithoutFirmwareReportsVersionFFFF) {
     SimInterface unit = SimReadyUnit();
-    unit.controller.firmwareVersion = 0xFFFF;
+    unit.controller.firmwareVersion = FIRMWARE_VERSION_NONE;
     SimAddInterface(unit);
     EXPECT_EQ(OpenUnit(), 0);
-    EXPECT_EQ(ControllerFirmwareVersion(), 0xFFFF);
+    EXPECT_EQ(ControllerFirmwareVersion(), FIRMWARE_VERSION_NONE);
 }
 
 // In another mode the values lie packed at odd offsets, and the unit's version
@@ -130,7 +130,8 @@ TEST_F(DeviceTest, ControllerQueryErrorRepliesFollowTheShortCodeRule) {
          {CMD_GET_UNIT_INFO, CMD_READ_FIRMWARE_INFO},
          0,
          0},
-        {"firmware info code 0", CMD_READ_FIRMWARE_INFO, 0, 0, all, 0, 0x111F408C},
+        {"firmware info code 0", CMD_READ_FIRMWARE_INFO, 0, 0, all, 0,
+         SUPPORTED_CONTROLLER_TYPES[0]},
         {"identity code 0", CMD_GET_CONTROLLER_INFO, 0, 0, all, 0x0304, 0},
         {"identity code 0x1234", CMD_GET_CONTROLLER_INFO, 0x1234, 0x1234, all, 0x0304, 0},
     };

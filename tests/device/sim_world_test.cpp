@@ -119,9 +119,9 @@ TEST_F(DeviceTest, ReplugPowersTheUnitUpAnewAndOldHandlesStayDead) {
     EXPECT_EQ(unit.writeProtectState, 1);
     EXPECT_FALSE(unit.erased);
     EXPECT_EQ(unit.controller.flash[0], 0xFF); // the erase happened before
-    EXPECT_EQ(unit.controller.firmwareVersion, 0xFFFF);
+    EXPECT_EQ(unit.controller.firmwareVersion, FIRMWARE_VERSION_NONE);
     ASSERT_EQ(OpenUnit(), 0);
-    EXPECT_EQ(ControllerFirmwareVersion(), 0xFFFF);
+    EXPECT_EQ(ControllerFirmwareVersion(), FIRMWARE_VERSION_NONE);
 }
 
 // A unit that stops answering mid-exchange: the read waits out the time-out on

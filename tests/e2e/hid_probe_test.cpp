@@ -107,7 +107,7 @@ TEST_F(EmulatedUnit, IdentifiesAsAUsbHidUnitWithTheControllerGiven) {
     EXPECT_EQ(60u, g_unit.outputReportLength);
     EXPECT_EQ(3, g_unit.controllerStatus);
     EXPECT_EQ(0x0302, ControllerFirmwareVersion()); // --unit firmware=0x0302
-    EXPECT_EQ(0x111F408Cu, ControllerTypeId());
+    EXPECT_EQ(SUPPORTED_CONTROLLER_TYPES[0], ControllerTypeId());
 
     // The chain other HID stacks read: hid parent, USB interface and device.
     udev* context = udev_new();

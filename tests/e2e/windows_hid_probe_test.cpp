@@ -12,6 +12,7 @@
 #include "device/little_endian.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
+#include "res/firmware_image.h"
 #include "res/resource_ids.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/virtual_clock.h"
@@ -57,7 +58,7 @@ TEST_F(WineHidStack, WholeUpdateGoesThroughHidDll) {
     ASSERT_EQ(0, OpenUnitOnceAnnounced());
     UpdateProcedure();
     EXPECT_EQ(TableText(IDS_UPDATE_SUCCESSFUL), g_ui.texts[IDC_STATUS_PANE]);
-    EXPECT_EQ(0x0305, ControllerFirmwareVersion());
+    EXPECT_EQ(FIRMWARE_IMAGE_VERSION, ControllerFirmwareVersion());
 }
 
 // Wine's HID stack does not flush the input queue; a reply that nobody read must
@@ -72,7 +73,8 @@ TEST_F(WineHidStack, AReplyLeftInTheQueueIsNotReadAsTheNextOne) {
     bool dataTaken = false;
     ASSERT_EQ(0, ExchangeGetControllerInfo(reply, &dataTaken));
     EXPECT_TRUE(dataTaken);
-    EXPECT_EQ(0x111F408Cu, GetLe32(reply + 4)) << "the unit information reply was read instead";
+    EXPECT_EQ(SUPPORTED_CONTROLLER_TYPES[0], GetLe32(reply + 4))
+        << "the unit information reply was read instead";
 }
 
 } // namespace

@@ -50,7 +50,7 @@ const Bytes KEYBOARD_DESCRIPTOR = {
     0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0,
 };
 
-constexpr uint32_t CONTROLLER_TYPE = 0x111F408C;
+constexpr uint32_t CONTROLLER_TYPE = SUPPORTED_CONTROLLER_TYPES[0];
 
 void PutLe32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {

@@ -5,4 +5,3 @@
 
 constexpr uint16_t FIRMWARE_IMAGE_ID = IDR_FIRMWARE_IMAGE; // 142, raw data
 constexpr uint16_t FIRMWARE_IMAGE_VERSION = 0x0305;        // 3.5
-constexpr uint16_t FIRMWARE_VERSION_NONE = 0xFFFF;
