@@ -33,26 +33,32 @@ constexpr uint32_t REPLY_IGNORED_BYTES = 1;
 ExchangeResult Exchange(const Request& request, uint32_t replyBytesUsed,
                         uint8_t reply[REPORT_BUFFER_BYTES], uint32_t pauseMs = 0,
                         uint32_t replyTimeoutMs = HID_READ_TIMEOUT_MS) {
-    if (!UnitIsOpen())
+    if (!UnitIsOpen()) {
         return EXCHANGE_NOT_OPEN;
+    }
     const uint32_t outLength = g_unit.outputReportLength;
     const uint32_t inLength = g_unit.inputReportLength;
     // Reports larger than the buffers would be written from or read into memory
     // beyond them; a request cut to a short output report would go out incomplete
     // (a block without its last words) and still be answered as a success.
-    if (outLength > REPORT_BUFFER_BYTES || inLength > REPORT_BUFFER_BYTES)
+    if (outLength > REPORT_BUFFER_BYTES || inLength > REPORT_BUFFER_BYTES) {
         return EXCHANGE_NOT_OPEN;
-    if (request.usedBytes > outLength || replyBytesUsed > inLength)
+    }
+    if (request.usedBytes > outLength || replyBytesUsed > inLength) {
         return EXCHANGE_NOT_OPEN;
+    }
 
-    if (HidWriteReport(g_unit.deviceHandle, request.bytes, outLength) != 0)
+    if (HidWriteReport(g_unit.deviceHandle, request.bytes, outLength) != 0) {
         return EXCHANGE_WRITE_FAILED;
-    if (pauseMs != 0)
+    }
+    if (pauseMs != 0) {
         PlatformSleep(pauseMs);
+    }
     memset(reply, 0, REPORT_BUFFER_BYTES);
     reply[0] = REPLY_REPORT_ID;
-    if (HidReadReport(g_unit.deviceHandle, reply, inLength, replyTimeoutMs) != 0)
+    if (HidReadReport(g_unit.deviceHandle, reply, inLength, replyTimeoutMs) != 0) {
         return EXCHANGE_READ_FAILED;
+    }
     return EXCHANGE_OK;
 }
 
@@ -69,8 +75,9 @@ bool IsErrorReply(const uint8_t* reply) {
 }
 
 ExchangeResult JudgeStandard(const uint8_t* reply) {
-    if (IsErrorReply(reply))
+    if (IsErrorReply(reply)) {
         return static_cast<ExchangeResult>(GetLe32(reply + 4));
+    }
     return EXCHANGE_OK;
 }
 
@@ -78,8 +85,9 @@ ExchangeResult JudgeStandard(const uint8_t* reply) {
 // code 0 is a success that carries no data.
 ExchangeResult JudgeShortCode(const uint8_t* reply, bool* dataTaken) {
     *dataTaken = false;
-    if (IsErrorReply(reply))
+    if (IsErrorReply(reply)) {
         return GetLe16(reply + 4);
+    }
     *dataTaken = true;
     return EXCHANGE_OK;
 }
@@ -88,8 +96,9 @@ ExchangeResult ExchangeStandard(const Request& request, uint32_t pauseMs = 0,
                                 uint32_t replyTimeoutMs = HID_READ_TIMEOUT_MS) {
     uint8_t reply[REPORT_BUFFER_BYTES];
     ExchangeResult result = Exchange(request, REPLY_CODE_BYTES, reply, pauseMs, replyTimeoutMs);
-    if (result != EXCHANGE_OK)
+    if (result != EXCHANGE_OK) {
         return result;
+    }
     return JudgeStandard(reply);
 }
 
@@ -132,8 +141,9 @@ ExchangeResult ExchangeReadFirmwareInfo(uint8_t reply[REPORT_BUFFER_BYTES], bool
     PutLe32(request.bytes + 4, FIRMWARE_INFO_SIZE);
     PutLe32(request.bytes + 8, FIRMWARE_INFO_OFFSET);
     ExchangeResult result = Exchange(request, FIRMWARE_INFO_REPLY_BYTES, reply);
-    if (result != EXCHANGE_OK)
+    if (result != EXCHANGE_OK) {
         return result;
+    }
     return JudgeShortCode(reply, dataTaken);
 }
 
@@ -144,8 +154,9 @@ ExchangeResult ExchangeGetControllerInfo(uint8_t reply[REPORT_BUFFER_BYTES], boo
     // as 0x00, as for the other parameterless command.
     BeginRequest(&request, CMD_GET_CONTROLLER_INFO, 0x00, 2);
     ExchangeResult result = Exchange(request, CONTROLLER_INFO_REPLY_BYTES, reply);
-    if (result != EXCHANGE_OK)
+    if (result != EXCHANGE_OK) {
         return result;
+    }
     return JudgeShortCode(reply, dataTaken);
 }
 
@@ -154,8 +165,9 @@ ExchangeResult SystemLockSet(bool* confirmed) {
     const Request request = StateRequest(CMD_SYSTEM_LOCK, 0x01);
     uint8_t reply[REPORT_BUFFER_BYTES];
     ExchangeResult result = Exchange(request, REPLY_STATE_BYTES, reply);
-    if (result != EXCHANGE_OK)
+    if (result != EXCHANGE_OK) {
         return result;
+    }
     *confirmed = reply[3] == 1;
     return EXCHANGE_OK;
 }
@@ -170,8 +182,9 @@ ExchangeResult WriteProtectClear(bool* confirmed) {
     const Request request = StateRequest(CMD_WRITE_PROTECT, 0x00);
     uint8_t reply[REPORT_BUFFER_BYTES];
     ExchangeResult result = Exchange(request, REPLY_CODE_BYTES, reply);
-    if (result != EXCHANGE_OK)
+    if (result != EXCHANGE_OK) {
         return result;
+    }
     if (IsErrorReply(reply)) {
         result = JudgeStandard(reply);
         *confirmed = result == EXCHANGE_OK;
@@ -203,18 +216,22 @@ ExchangeResult SetWriteAddress() {
 }
 
 ExchangeResult WriteBlock(const void* data, int32_t wordCount) {
-    if (!UnitIsOpen())
+    if (!UnitIsOpen()) {
         return EXCHANGE_NOT_OPEN;
+    }
     // The count is checked as a count: a product taken modulo 2^32 would let
     // counts such as 0x40000001 through as one word.
-    if (wordCount < 0 || static_cast<uint32_t>(wordCount) > WRITE_BLOCK_MAX_WORDS)
+    if (wordCount < 0 || static_cast<uint32_t>(wordCount) > WRITE_BLOCK_MAX_WORDS) {
         return EXCHANGE_NOT_OPEN;
-    if (data == nullptr && wordCount > 0)
+    }
+    if (data == nullptr && wordCount > 0) {
         return EXCHANGE_NOT_OPEN;
+    }
     const uint32_t dataBytes = 4 * static_cast<uint32_t>(wordCount);
     Request request;
     BeginRequest(&request, CMD_WRITE_BLOCK, static_cast<uint8_t>(dataBytes), 4 + dataBytes);
-    if (dataBytes != 0)
+    if (dataBytes != 0) {
         memcpy(request.bytes + 4, data, dataBytes);
+    }
     return ExchangeStandard(request);
 }

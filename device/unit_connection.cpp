@@ -30,8 +30,9 @@ void ResetUnitConnection() {
 }
 
 void CloseUnit() {
-    if (g_unit.deviceHandle != HID_INVALID_HANDLE)
+    if (g_unit.deviceHandle != HID_INVALID_HANDLE) {
         HidCloseInterface(g_unit.deviceHandle);
+    }
     free(g_unit.devicePath);
     ClearFieldsAfterHandle();
     g_unit.deviceHandle = HID_INVALID_HANDLE;
@@ -43,8 +44,9 @@ bool UnitIsOpen() {
 
 static bool IsProgrammingUnit(HidHandle handle, uint16_t* productId) {
     uint16_t vendorId = 0;
-    if (HidGetAttributes(handle, &vendorId, productId) != 0)
+    if (HidGetAttributes(handle, &vendorId, productId) != 0) {
         return false;
+    }
     return vendorId == UNIT_VENDOR_ID &&
            (*productId == UNIT_PRODUCT_DIALPOD || *productId == UNIT_PRODUCT_LINK_CUBE);
 }
@@ -52,18 +54,22 @@ static bool IsProgrammingUnit(HidHandle handle, uint16_t* productId) {
 int32_t OpenUnit() {
     CloseUnit();
     HidInterfaceSet* set = HidGetInterfaceSet();
-    if (set == nullptr)
+    if (set == nullptr) {
         return -1;
+    }
     for (uint32_t index = 0;; ++index) {
         const char16_t* path = nullptr;
         HidInterfaceEntry entry = HidGetInterfacePath(set, index, &path);
-        if (entry == HID_ENTRY_END)
+        if (entry == HID_ENTRY_END) {
             break;
-        if (entry != HID_ENTRY_OK || path == nullptr)
+        }
+        if (entry != HID_ENTRY_OK || path == nullptr) {
             continue;
+        }
         HidHandle handle = HidOpenInterface(path);
-        if (handle == HID_INVALID_HANDLE)
+        if (handle == HID_INVALID_HANDLE) {
             continue;
+        }
         uint16_t productId = 0;
         if (!IsProgrammingUnit(handle, &productId)) {
             HidCloseInterface(handle);

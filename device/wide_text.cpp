@@ -4,35 +4,41 @@
 #include <cstdlib>
 
 size_t WideLength(const char16_t* text) {
-    if (text == nullptr)
+    if (text == nullptr) {
         return 0;
+    }
     size_t length = 0;
-    while (text[length] != 0)
+    while (text[length] != 0) {
         ++length;
+    }
     return length;
 }
 
 size_t WideCopy(char16_t* destination, size_t capacity, const char16_t* source) {
-    if (capacity == 0)
+    if (capacity == 0) {
         return 0;
+    }
     destination[0] = 0;
     return WideAppend(destination, capacity, source);
 }
 
 size_t WideAppend(char16_t* destination, size_t capacity, const char16_t* source) {
-    if (capacity == 0)
+    if (capacity == 0) {
         return 0;
+    }
     size_t length = 0;
-    while (length < capacity && destination[length] != 0)
+    while (length < capacity && destination[length] != 0) {
         ++length;
+    }
     if (length == capacity) {
         // Not terminated within capacity: terminate at the last unit.
         destination[capacity - 1] = 0;
         return capacity - 1;
     }
     if (source != nullptr) {
-        for (size_t i = 0; source[i] != 0 && length + 1 < capacity; ++i)
+        for (size_t i = 0; source[i] != 0 && length + 1 < capacity; ++i) {
             destination[length++] = source[i];
+        }
     }
     destination[length] = 0;
     return length;
@@ -41,10 +47,12 @@ size_t WideAppend(char16_t* destination, size_t capacity, const char16_t* source
 char16_t* WideDuplicate(const char16_t* source) {
     size_t length = WideLength(source);
     char16_t* copy = static_cast<char16_t*>(malloc((length + 1) * sizeof(char16_t)));
-    if (copy == nullptr)
+    if (copy == nullptr) {
         return nullptr;
-    for (size_t i = 0; i < length; ++i)
+    }
+    for (size_t i = 0; i < length; ++i) {
         copy[i] = source[i];
+    }
     copy[length] = 0;
     return copy;
 }
@@ -52,21 +60,26 @@ char16_t* WideDuplicate(const char16_t* source) {
 // Device paths carry ASCII and perhaps Latin-1 letters; folding those two ranges
 // is what a path comparison needs.
 static char16_t FoldCase(char16_t c) {
-    if (c >= u'A' && c <= u'Z')
+    if (c >= u'A' && c <= u'Z') {
         return static_cast<char16_t>(c + 0x20);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+    }
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) {
         return static_cast<char16_t>(c + 0x20);
+    }
     return c;
 }
 
 bool WideEqualNoCase(const char16_t* a, const char16_t* b) {
-    if (a == nullptr || b == nullptr)
+    if (a == nullptr || b == nullptr) {
         return a == b;
+    }
     for (size_t i = 0;; ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i]))
+        if (FoldCase(a[i]) != FoldCase(b[i])) {
             return false;
-        if (a[i] == 0)
+        }
+        if (a[i] == 0) {
             return true;
+        }
     }
 }
 
@@ -79,8 +92,9 @@ struct Output {
 };
 
 void Put(Output* out, char16_t c) {
-    if (out->length + 1 < out->capacity)
+    if (out->length + 1 < out->capacity) {
         out->destination[out->length++] = c;
+    }
 }
 
 void PutNumber(Output* out, unsigned value, unsigned base, unsigned width, bool zeroPad) {
@@ -91,17 +105,20 @@ void PutNumber(Output* out, unsigned value, unsigned base, unsigned width, bool 
         digits[count++] = static_cast<char16_t>(digit < 10 ? u'0' + digit : u'a' + digit - 10);
         value /= base;
     } while (value != 0);
-    for (unsigned i = count; i < width; ++i)
+    for (unsigned i = count; i < width; ++i) {
         Put(out, zeroPad ? u'0' : u' ');
-    while (count > 0)
+    }
+    while (count > 0) {
         Put(out, digits[--count]);
+    }
 }
 
 } // namespace
 
 size_t WideFormat(char16_t* destination, size_t capacity, const char16_t* format, ...) {
-    if (capacity == 0)
+    if (capacity == 0) {
         return 0;
+    }
     Output out = {destination, capacity, 0};
     va_list args;
     va_start(args, format);
@@ -117,15 +134,18 @@ size_t WideFormat(char16_t* destination, size_t capacity, const char16_t* format
             zeroPad = true;
             ++p;
         }
-        while (*p >= u'0' && *p <= u'9' && width < 64)
+        while (*p >= u'0' && *p <= u'9' && width < 64) {
             width = width * 10 + static_cast<unsigned>(*p++ - u'0');
-        if (*p == 0)
+        }
+        if (*p == 0) {
             break;
+        }
         switch (*p) {
         case u's': {
             const char16_t* text = va_arg(args, const char16_t*);
-            for (size_t i = 0; text != nullptr && text[i] != 0; ++i)
+            for (size_t i = 0; text != nullptr && text[i] != 0; ++i) {
                 Put(&out, text[i]);
+            }
             break;
         }
         case u'u':
@@ -191,22 +211,25 @@ char32_t DecodeUtf8(const unsigned char** cursor) {
 } // namespace
 
 size_t WideFromUtf8(char16_t* destination, size_t capacity, const char* source) {
-    if (capacity == 0)
+    if (capacity == 0) {
         return 0;
+    }
     size_t length = 0;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(source);
     while (s != nullptr && *s != 0) {
         char32_t c = DecodeUtf8(&s);
         if (c >= 0x10000) {
             // A surrogate pair goes in whole or not at all.
-            if (length + 2 >= capacity)
+            if (length + 2 >= capacity) {
                 break;
+            }
             c -= 0x10000;
             destination[length++] = static_cast<char16_t>(0xD800 + (c >> 10));
             destination[length++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
         } else {
-            if (length + 1 >= capacity)
+            if (length + 1 >= capacity) {
                 break;
+            }
             destination[length++] = static_cast<char16_t>(c);
         }
     }
@@ -215,8 +238,9 @@ size_t WideFromUtf8(char16_t* destination, size_t capacity, const char* source) 
 }
 
 size_t WideToUtf8(char* destination, size_t capacity, const char16_t* source) {
-    if (capacity == 0)
+    if (capacity == 0) {
         return 0;
+    }
     size_t length = 0;
     for (size_t i = 0; source != nullptr && source[i] != 0; ++i) {
         char32_t c = source[i];
@@ -248,10 +272,12 @@ size_t WideToUtf8(char* destination, size_t capacity, const char16_t* source) {
             count = 4;
         }
         // A character goes in whole or not at all.
-        if (length + count >= capacity)
+        if (length + count >= capacity) {
             break;
-        for (size_t k = 0; k < count; ++k)
+        }
+        for (size_t k = 0; k < count; ++k) {
             destination[length++] = static_cast<char>(bytes[k]);
+        }
     }
     destination[length] = 0;
     return length;

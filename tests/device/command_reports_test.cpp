@@ -43,8 +43,9 @@ std::vector<Operation> AllOperations() {
 // Block data whose words after the twelfth are not zero, so a request that
 // carried more than its count would show it.
 void FillBlockData() {
-    for (size_t i = 0; i < sizeof g_blockData; ++i)
+    for (size_t i = 0; i < sizeof g_blockData; ++i) {
         g_blockData[i] = static_cast<uint8_t>(0x10 + i);
+    }
 }
 
 Bytes BlockRequest(uint8_t words) {
@@ -244,12 +245,14 @@ TEST_F(DeviceTest, TransferFailuresEndEveryExchange) {
             EXPECT_EQ(PlatformLastError(),
                       f.fault == SimFault::Unplugged ? SIM_LAST_ERROR_NOT_CONNECTED : 1234u);
             std::vector<uint32_t> pauses;
-            if (std::string(op.name) == "EraseFirmware" && f.reads > 0)
+            if (std::string(op.name) == "EraseFirmware" && f.reads > 0) {
                 pauses.push_back(ERASE_REPLY_DELAY_MS);
+            }
             // The erase reply has a time-out of its own, sized for a slow flash.
             const bool erase = std::string(op.name) == "EraseFirmware";
-            if (f.timeoutPause != 0)
+            if (f.timeoutPause != 0) {
                 pauses.push_back(erase ? ERASE_REPLY_TIMEOUT_MS : f.timeoutPause);
+            }
             EXPECT_EQ(VirtualPauses(), pauses);
             TearDown();
         }

@@ -9,8 +9,9 @@ namespace {
 
 std::vector<uint8_t> SentCommands() {
     std::vector<uint8_t> commands;
-    for (const Bytes& request : SimSentRequests())
+    for (const Bytes& request : SimSentRequests()) {
         commands.push_back(request[1]);
+    }
     return commands;
 }
 

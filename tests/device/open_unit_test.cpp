@@ -87,12 +87,14 @@ TEST_F(DeviceTest, SearchTakesTheFirstProgrammingUnitAndSkipsTheRest) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        for (const SimInterface& device : c.present)
+        for (const SimInterface& device : c.present) {
             SimAddInterface(device);
+        }
         EXPECT_EQ(OpenUnit(), c.result);
         std::vector<int> openCounts;
-        for (int i = 0; i < SimInterfaceCount(); ++i)
+        for (int i = 0; i < SimInterfaceCount(); ++i) {
             openCounts.push_back(SimOpenCount(i));
+        }
         EXPECT_EQ(openCounts, c.openCounts);
         EXPECT_EQ(SimInterfaceSetCount(), 0);
         if (c.taken < 0) {
@@ -104,8 +106,9 @@ TEST_F(DeviceTest, SearchTakesTheFirstProgrammingUnitAndSkipsTheRest) {
             EXPECT_EQ(g_unit.productId, taken.productId);
             EXPECT_EQ(std::u16string(g_unit.devicePath), taken.path);
             // Only the taken interface was talked to.
-            for (const SimWireRecord& record : SimWireLog())
+            for (const SimWireRecord& record : SimWireLog()) {
                 EXPECT_EQ(record.interfaceIndex, c.taken);
+            }
         }
         TearDown();
     }

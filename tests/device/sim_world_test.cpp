@@ -25,8 +25,9 @@ TEST_F(DeviceTest, SimulatedUnitProgramsBlocksInSequenceAfterTheFullPreparation)
     const int index = OpenIdentified();
     PrepareForWriting();
     alignas(4) uint8_t image[100];
-    for (size_t i = 0; i < sizeof image; ++i)
+    for (size_t i = 0; i < sizeof image; ++i) {
         image[i] = static_cast<uint8_t>(i * 3 + 1);
+    }
     ASSERT_EQ(WriteBlock(image, 12), 0);
     ASSERT_EQ(WriteBlock(image + 48, 12), 0);
     ASSERT_EQ(WriteBlock(image + 96, 1), 0);

@@ -30,8 +30,9 @@ void VirtualClockSetObserver(std::function<void(uint32_t milliseconds)> observer
 void PlatformSleep(uint32_t milliseconds) {
     g_nowMs += milliseconds;
     g_pauses.push_back(milliseconds);
-    if (g_observer)
+    if (g_observer) {
         g_observer(milliseconds);
+    }
 }
 
 uint32_t PlatformLastError() {
