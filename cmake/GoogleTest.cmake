@@ -15,11 +15,15 @@ else()
 endif()
 include(GoogleTest)
 
-# vespra_add_test(name SOURCES ... LIBS ...): one GoogleTest program, registered with
-# CTest as a whole (under Wine when cross-built, through the emulator).
+# vespra_add_test(name SOURCES ... [PORTS ...] [LIBS ...]): one GoogleTest program,
+# registered with CTest as a whole (under Wine when cross-built, through the
+# emulator). PORTS: the core is linked in with these ports (vespra_link_core).
 function(vespra_add_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "" "SOURCES;PORTS;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
+    if(T_PORTS)
+        vespra_link_core(${name} PORTS ${T_PORTS})
+    endif()
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
     add_test(NAME ${name} COMMAND ${name})
 endfunction()
