@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 BUILD_PACKAGES=(
-    build-essential cmake ninja-build python3 pkg-config
+    build-essential cmake ninja-build python3 pkg-config git clang-format
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     qt6-base-dev qt6-translations-l10n libudev-dev

@@ -11,7 +11,7 @@
 
 #include "tests/e2e/unit_world.h"
 
-// ready (nothing changed), absent, product=1|2, mode=N, controller-status=N, controller-type=0xXXXXXXXX,
-// firmware=0xHHLL, no-answer.
+// ready (nothing changed), absent, product=1|2, mode=N, controller-status=N,
+// controller-type=0xXXXXXXXX, firmware=0xHHLL, no-answer.
 bool ApplyUnitOption(const std::string& option, UnitOptions* options, std::string* problem);
 std::string RunControlCommand(const std::string& line, bool* quit);
