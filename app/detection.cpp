@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "app/version_panel.h"
 #include "device/unit_connection.h"
 #include "device/wide_text.h"

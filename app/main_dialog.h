@@ -3,7 +3,7 @@
 // (icon, device-notification registration, painting) around these.
 #pragma once
 #include <cstdint>
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 
 // "TAVELIN VESPRA 80 LV FW Updater 3.5 " into a buffer of 256 units.
 constexpr int TITLE_BUFFER_CHARS = 256;

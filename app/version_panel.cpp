@@ -2,7 +2,7 @@
 // the unit's model and three versions while one is.
 #include "app/version_panel.h"
 
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "device/unit_connection.h"
 #include "device/wide_text.h"
 #include "res/resource_ids.h"

@@ -1,5 +1,7 @@
 #include "device/command_reports.h"
 
+#include "device/hid/clock_port.h"
+
 #include <cstring>
 
 #include "device/little_endian.h"

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "device/command_reports.h"
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 #include "res/resource_ids.h"
 
 // Identification refuses units whose output report cannot carry one of these

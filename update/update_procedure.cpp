@@ -3,9 +3,11 @@
 // the run through ReportUpdateFailure; nothing is retried.
 #include "update/update_procedure.h"
 
+#include "device/hid/clock_port.h"
+
 #include "update/sha256.h"
 
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "app/version_panel.h"
 #include "device/command_reports.h"
 #include "device/unit_connection.h"

@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 
-#include "app/linux/device_events.h"
+#include "app/linux/device_events_port.h"
 #include "app/linux/dialog_units.h"
 #include "app/main_dialog.h"
 #include "res/resource_data.h"

@@ -14,8 +14,8 @@
 #include <cstring>
 
 #include "app/detection.h"
-#include "app/linux/device_events.h"
-#include "app/ui_port.h"
+#include "app/linux/device_events_port.h"
+#include "update/ui_port.h"
 #include "device/command_reports.h"
 #include "device/hid/sim_world.h"
 #include "device/unit_connection.h"

@@ -2,7 +2,7 @@
 #include <QApplication>
 
 #include "app/linux/main_dialog_window.h"
-#include "app/linux/qt_ui_port.h"
+#include "app/linux/ui_port_qt.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 

@@ -1,6 +1,6 @@
 // Real time for Linux programs without a GUI event loop: the pause waits for its
 // deadline on the monotonic clock, however often signals interrupt it.
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 #include "device/hid/wait_until_posix.h"
 
 namespace {

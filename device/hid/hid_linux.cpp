@@ -2,6 +2,7 @@
 // come from the report descriptor, counted as the Windows HID capabilities count
 // them, so the device link sees the same numbers on both platforms.
 #include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-// Platform layer below the device link: HID access, pauses and the thread's last
-// system error. Each platform implements these in its own file (Windows, Linux,
-// simulated); the program picks one at link time.
+// The HID port: the platform layer below the device link for HID access. Each
+// platform implements it in its own file (hid_windows.cpp, hid_linux.cpp,
+// hid_sim.cpp); the program picks one at link time.
 #pragma once
 #include <cstdint>
 
@@ -57,9 +57,3 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length);
 // 0 on success, nonzero on failure or time-out.
 int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs);
 void HidCloseInterface(HidHandle handle);
-
-// Every pause of the program goes through here (tests run it on virtual time).
-void PlatformSleep(uint32_t milliseconds);
-// The thread's last system error value (GetLastError on Windows).
-uint32_t PlatformLastError();
-void PlatformSetLastError(uint32_t value);

@@ -5,6 +5,7 @@
 
 #include "device/command_reports.h"
 #include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 #include "device/hid/sim_world.h"
 #include "device/hid/sim_world_port.h"
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "device/hid/clock_port.h"
 #include "app/detection.h"
 #include "device/command_reports.h"
 #include "device/unit_connection.h"

@@ -8,7 +8,7 @@
 #include <csignal>
 #include <thread>
 
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 
 namespace {
 

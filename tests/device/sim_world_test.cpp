@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 
+#include "device/hid/clock_port.h"
 #include "tests/device/device_fixture.h"
 
 namespace {

@@ -18,6 +18,7 @@
 
 #include "device/command_reports.h"
 #include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"

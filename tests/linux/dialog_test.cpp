@@ -22,10 +22,10 @@
 
 #include "app/linux/dialog_units.h"
 #include "app/linux/main_dialog_window.h"
-#include "app/linux/qt_ui_port.h"
+#include "app/linux/ui_port_qt.h"
 #include "app/linux/sim_panel.h"
 #include "app/main_dialog.h"
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 #include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"

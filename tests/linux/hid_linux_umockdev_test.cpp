@@ -21,9 +21,10 @@
 #include <vector>
 
 #include "app/detection.h"
-#include "app/linux/device_events.h"
+#include "app/linux/device_events_port.h"
 #include "device/command_reports.h"
 #include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "device/wide_text.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "update/sha256.h"
 
 enum class UiCall {

@@ -1,6 +1,6 @@
 #include "tests/support/virtual_clock.h"
 
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 
 namespace {
 uint64_t g_nowMs = 0;

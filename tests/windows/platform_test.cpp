@@ -11,8 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/win/device_broadcast.h"
+#include "app/windows/device_broadcast.h"
 #include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 
 namespace {
 

@@ -15,15 +15,15 @@
 #include <cstdio>
 
 #include "app/linux/main_dialog_window.h"
-#include "app/ui_port.h"
-#include "app/linux/qt_ui_port.h"
+#include "update/ui_port.h"
+#include "app/linux/ui_port_qt.h"
 #include "app/linux/sim_panel.h"
 #include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
-#include "tests/faults/benchmark/cpu_time.h"
-#include "tests/faults/benchmark/update_figures.h"
+#include "benchmark/cpu_time.h"
+#include "benchmark/update_figures.h"
 
 namespace {
 

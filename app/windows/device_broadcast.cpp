@@ -1,4 +1,4 @@
-#include "app/win/device_broadcast.h"
+#include "app/windows/device_broadcast.h"
 
 #include <dbt.h>
 

@@ -1,4 +1,4 @@
-// The Qt side of the UI port, beyond app/ui_port.h: language set-up. The image
+// The Qt side of the UI port, beyond update/ui_port.h: language set-up. The image
 // the update writes comes from carried_image.cpp, linked beside it.
 #pragma once
 #include <cstdint>

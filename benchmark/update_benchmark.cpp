@@ -11,14 +11,14 @@
 #include <string>
 
 #include "app/detection.h"
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "device/command_reports.h"
 #include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
-#include "tests/faults/benchmark/cpu_time.h"
-#include "tests/faults/benchmark/update_figures.h"
+#include "benchmark/cpu_time.h"
+#include "benchmark/update_figures.h"
 #include "update/transfer_image.h"
 #include "update/update_procedure.h"
 

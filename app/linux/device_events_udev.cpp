@@ -1,7 +1,7 @@
 // Device events of the real program: a udev monitor on the hidraw subsystem,
 // read in the Qt event loop. An added node is an arrival, a removed one a
 // removal carrying the node's path, both as HID interface broadcasts.
-#include "app/linux/device_events.h"
+#include "app/linux/device_events_port.h"
 
 #include <QSocketNotifier>
 #include <libudev.h>

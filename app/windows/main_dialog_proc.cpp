@@ -9,8 +9,8 @@ extern "C" {
 
 #include "app/detection.h"
 #include "app/main_dialog.h"
-#include "app/win/device_broadcast.h"
-#include "app/win/win_program.h"
+#include "app/windows/device_broadcast.h"
+#include "app/windows/program_windows.h"
 #include "res/resource_ids.h"
 
 namespace {

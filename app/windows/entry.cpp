@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/win/win_program.h"
+#include "app/windows/program_windows.h"
 #include "device/unit_connection.h"
 #include "res/resource_ids.h"
 

@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/win/win_program.h"
+#include "app/windows/program_windows.h"
 #include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
-#include "tests/faults/benchmark/cpu_time.h"
-#include "tests/faults/benchmark/update_figures.h"
+#include "benchmark/cpu_time.h"
+#include "benchmark/update_figures.h"
 
 HINSTANCE g_moduleInstance = nullptr;
 

@@ -1,6 +1,6 @@
 // The UI port over Qt Widgets: controls of the main dialog, message boxes with
 // the Windows styles' icons and buttons, the progress window and the strings.
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@
 #include <QTranslator>
 
 #include "app/linux/main_dialog_window.h"
-#include "app/linux/qt_ui_port.h"
+#include "app/linux/ui_port_qt.h"
 #include "res/resource_data.h"
 
 namespace {

@@ -17,7 +17,7 @@
 // the whole of a block's 20 ms pause, is one sleep that ends a little before the
 // deadline, by the lateness that wake-ups have shown so far, and the rest is
 // waited out on the counter.
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 
 #include <windows.h>
 #include <mmsystem.h>

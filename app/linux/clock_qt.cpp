@@ -7,7 +7,7 @@
 // is waiting (the progress bar's repaint among it) and then waits on the monotonic
 // clock, which ends far closer to the deadline than an event loop timed in whole
 // milliseconds. Windows are thus repainted at least at every block.
-#include "device/hid/hid_port.h"
+#include "device/hid/clock_port.h"
 #include "device/hid/wait_until_posix.h"
 
 #include <QCoreApplication>

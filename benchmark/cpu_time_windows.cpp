@@ -1,4 +1,4 @@
-#include "tests/faults/benchmark/cpu_time.h"
+#include "benchmark/cpu_time.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
 // The UI port on Win32: the main dialog's controls, message boxes owned by it, the
 // progress window, the string table and the firmware image of this module.
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/win/win_program.h"
+#include "app/windows/program_windows.h"
 #include "res/firmware_image_digest.h"
 #include "res/firmware_image.h"
 

@@ -1,4 +1,4 @@
-#include "tests/faults/benchmark/update_figures.h"
+#include "benchmark/update_figures.h"
 
 #include <cstdio>
 

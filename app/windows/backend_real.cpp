@@ -1,4 +1,4 @@
 // The product talks to real programming units: nothing to prepare.
-#include "app/win/win_program.h"
+#include "app/windows/program_windows.h"
 
 void PrepareDeviceBackend() {}

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "app/ui_port.h"
+#include "update/ui_port.h"
 #include "device/wide_text.h"
 #include "res/firmware_image_digest.h"
 #include "res/resource_data.h"
