@@ -46,14 +46,16 @@ inline Bytes Report(std::initializer_list<uint8_t> leading) {
 
 // Puts a little-endian word into a report at a byte offset.
 inline void SetLe32(Bytes* report, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         (*report)[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
 }
 
 // The kinds of wire traffic, for tests that check what was (not) exchanged.
 inline int CountRecords(bool isWrite) {
     int count = 0;
-    for (const SimWireRecord& record : SimWireLog())
+    for (const SimWireRecord& record : SimWireLog()) {
         count += record.isWrite == isWrite ? 1 : 0;
+    }
     return count;
 }
