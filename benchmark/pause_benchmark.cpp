@@ -5,43 +5,25 @@
 
 #include <cstdio>
 
+#include "benchmark/clocks.h"
 #include "device/hid/clock_port.h"
 
 namespace {
 
-double NowMs() {
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0) {
-        QueryPerformanceFrequency(&frequency);
-    }
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
-
-double CpuMs() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const auto ticks = [](FILETIME t) {
-        return (unsigned long long)t.dwHighDateTime << 32 | t.dwLowDateTime;
-    };
-    return double(ticks(kernel) + ticks(user)) / 10000.0;
-}
-
 template <typename Pause> double Measure(const char* name, int count, Pause pause) {
     double shortest = 1e9, longest = 0;
-    const double cpuStart = CpuMs();
-    const double start = NowMs();
+    const double cpuStart = ProcessCpuMs();
+    const double start = WallClockMs();
     for (int i = 0; i < count; ++i) {
-        const double before = NowMs();
+        const double before = WallClockMs();
         pause();
-        const double took = NowMs() - before;
+        const double took = WallClockMs() - before;
         shortest = took < shortest ? took : shortest;
         longest = took > longest ? took : longest;
     }
-    const double total = NowMs() - start;
+    const double total = WallClockMs() - start;
     std::printf("%-28s %4d x: mean %.3f ms, min %.3f, max %.3f, cpu %.1f ms\n", name, count,
-                total / count, shortest, longest, CpuMs() - cpuStart);
+                total / count, shortest, longest, ProcessCpuMs() - cpuStart);
     return total / count;
 }
 

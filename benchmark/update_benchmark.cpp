@@ -5,7 +5,6 @@
 // Prints its figures and asserts nothing about them; exits 1 only when the update
 // itself did not write the image.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -17,22 +16,13 @@
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
-#include "benchmark/cpu_time.h"
+#include "benchmark/clocks.h"
 #include "benchmark/update_figures.h"
 #include "update/transfer_image.h"
 #include "update/update_procedure.h"
 
 extern std::map<int, std::u16string> g_controlTexts;
 extern int g_errorBoxes;
-
-namespace {
-
-double NowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-} // namespace
 
 int main() {
     const int unit = SimAddInterface(SimReadyUnit());
@@ -45,9 +35,9 @@ int main() {
 
     const uint32_t imageSize = ResFirmwareImageSize();
     const double cpuBefore = ProcessCpuMs();
-    const double wallBefore = NowMs();
+    const double wallBefore = WallClockMs();
     UpdateProcedure();
-    const double wall = NowMs() - wallBefore;
+    const double wall = WallClockMs() - wallBefore;
     const double cpu = ProcessCpuMs() - cpuBefore;
 
     const uint8_t* image = ResFirmwareImageData();

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 
 #include "app/linux/main_dialog_window.h"
@@ -22,15 +21,10 @@
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
-#include "benchmark/cpu_time.h"
+#include "benchmark/clocks.h"
 #include "benchmark/update_figures.h"
 
 namespace {
-
-double NowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 struct Mark {
     double wall = 0;
@@ -66,7 +60,7 @@ int main(int argc, char** argv) {
             if (box != nullptr && box->isVisible()) {
                 answer.stop();
                 start.cpu = ProcessCpuMs();
-                start.wall = NowMs();
+                start.wall = WallClockMs();
                 box->button(QMessageBox::Ok)->click();
                 return;
             }
@@ -74,7 +68,7 @@ int main(int argc, char** argv) {
     });
     answer.start(5);
     qobject_cast<QPushButton*>(dialog.control(IDC_UPDATE))->click();
-    const double wall = NowMs() - start.wall;
+    const double wall = WallClockMs() - start.wall;
     const double cpu = ProcessCpuMs() - start.cpu;
 
     const uint32_t imageSize = ResFirmwareImageSize();

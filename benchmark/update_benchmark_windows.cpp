@@ -15,7 +15,7 @@
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
-#include "benchmark/cpu_time.h"
+#include "benchmark/clocks.h"
 #include "benchmark/update_figures.h"
 
 HINSTANCE g_moduleInstance = nullptr;
@@ -25,16 +25,6 @@ namespace {
 HWND g_dialog = nullptr;
 double g_startWall = 0;
 double g_startCpu = 0;
-
-double NowMs() {
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0) {
-        QueryPerformanceFrequency(&frequency);
-    }
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
 
 BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
     wchar_t className[16] = {};
@@ -55,13 +45,13 @@ void CALLBACK AnswerConfirmation(HWND, UINT, UINT_PTR timer, DWORD) {
     }
     KillTimer(nullptr, timer);
     g_startCpu = ProcessCpuMs();
-    g_startWall = NowMs();
+    g_startWall = WallClockMs();
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
 void PumpFor(double milliseconds) {
-    const double end = NowMs() + milliseconds;
-    while (NowMs() < end) {
+    const double end = WallClockMs() + milliseconds;
+    while (WallClockMs() < end) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (!IsDialogMessageW(g_dialog, &message)) {
@@ -98,7 +88,7 @@ int main() {
     SetTimer(nullptr, 0, 5, AnswerConfirmation);
     SendMessageW(g_dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(g_dialog, IDC_UPDATE)));
-    const double wall = NowMs() - g_startWall;
+    const double wall = WallClockMs() - g_startWall;
     const double cpu = ProcessCpuMs() - g_startCpu;
 
     const uint32_t imageSize = ResFirmwareImageSize();

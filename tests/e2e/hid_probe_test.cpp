@@ -22,6 +22,7 @@
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
+#include "tests/e2e/emulator_control.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/virtual_clock.h"
 #include "update/update_procedure.h"
@@ -29,34 +30,6 @@
 namespace {
 
 const char* const NODE = "/dev/hidraw0";
-
-std::string ControlDir() {
-    const char* dir = std::getenv("EMULATED_UNIT_CONTROL");
-    return dir != nullptr ? dir : "";
-}
-
-// One command to the emulator, its one reply line back.
-std::string Control(const std::string& line) {
-    const std::string dir = ControlDir();
-    const int in = open((dir + "/in").c_str(), O_WRONLY | O_CLOEXEC);
-    if (in < 0) {
-        return "no control";
-    }
-    const std::string request = line + "\n";
-    const bool sent = write(in, request.data(), request.size()) == ssize_t(request.size());
-    close(in);
-    const int out = open((dir + "/out").c_str(), O_RDONLY | O_CLOEXEC);
-    if (!sent || out < 0) {
-        return "no control";
-    }
-    std::string reply;
-    char c;
-    while (read(out, &c, 1) == 1 && c != '\n') {
-        reply += c;
-    }
-    close(out);
-    return reply;
-}
 
 bool Readable(int fd, int waitMs = 0) {
     pollfd request = {fd, POLLIN, 0};
@@ -92,7 +65,7 @@ std::string NextHidrawEvent(udev_monitor* monitor) {
 class EmulatedUnit : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(ControlDir().empty()) << "run as emulated_unit --control DIR -- this";
+        ASSERT_FALSE(EmulatorControlDir().empty()) << "run as emulated_unit --control DIR -- this";
         RecordingUiReset();
         VirtualClockReset();
         ResetUnitConnection();
@@ -162,7 +135,7 @@ TEST_F(EmulatedUnit, NodeIsReadableExactlyWhileARepliesWait) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         if (c.fault[0] != '\0') {
-            ASSERT_EQ("ok", Control(std::string("fault CMD_GET_UNIT_INFO 1 ") + c.fault));
+            ASSERT_EQ("ok", AskEmulatedUnit(std::string("fault CMD_GET_UNIT_INFO 1 ") + c.fault));
         }
         const std::vector<uint8_t> request = Request(CMD_GET_UNIT_INFO);
         const ssize_t written = write(fd, request.data(), request.size());
@@ -198,7 +171,7 @@ TEST_F(EmulatedUnit, NodeIsReadableExactlyWhileARepliesWait) {
 TEST_F(EmulatedUnit, LateReplyArrivesAfterTheReadTimeOut) {
     const int fd = open(NODE, O_RDWR | O_NONBLOCK);
     ASSERT_LE(0, fd);
-    ASSERT_EQ("ok", Control("fault CMD_GET_CONTROLLER_INFO 1 late-reply"));
+    ASSERT_EQ("ok", AskEmulatedUnit("fault CMD_GET_CONTROLLER_INFO 1 late-reply"));
     const std::vector<uint8_t> request = Request(CMD_GET_CONTROLLER_INFO);
     ASSERT_EQ(60, write(fd, request.data(), request.size()));
     EXPECT_FALSE(Readable(fd, int(HID_READ_TIMEOUT_MS) - 500));
@@ -221,15 +194,15 @@ TEST_F(EmulatedUnit, PluggingIsSeenThroughUeventsAndKillsOldHandles) {
 
     const int old = open(NODE, O_RDWR | O_NONBLOCK);
     ASSERT_LE(0, old);
-    ASSERT_EQ("ok", Control("unplug"));
+    ASSERT_EQ("ok", AskEmulatedUnit("unplug"));
     EXPECT_EQ("remove", NextHidrawEvent(monitor));
-    EXPECT_EQ("error not plugged", Control("unplug"));
-    EXPECT_EQ(0, Control("state").find("ok plugged=0 "));
+    EXPECT_EQ("error not plugged", AskEmulatedUnit("unplug"));
+    EXPECT_EQ(0, AskEmulatedUnit("state").find("ok plugged=0 "));
     HidInterfaceSet* set = HidGetInterfaceSet();
     EXPECT_EQ(HID_ENTRY_END, HidGetInterfacePath(set, 0, nullptr));
     HidDestroyInterfaceSet(set);
 
-    ASSERT_EQ("ok", Control("plug"));
+    ASSERT_EQ("ok", AskEmulatedUnit("plug"));
     EXPECT_EQ("add", NextHidrawEvent(monitor));
     EXPECT_EQ(0, OpenUnit());
     // The old handle stays dead: readable, and every call fails.
@@ -243,13 +216,13 @@ TEST_F(EmulatedUnit, PluggingIsSeenThroughUeventsAndKillsOldHandles) {
     close(old);
 
     // A fault can take the unit away in the middle of an exchange.
-    ASSERT_EQ("ok", Control("fault CMD_READ_FIRMWARE_INFO 1 unplug"));
+    ASSERT_EQ("ok", AskEmulatedUnit("fault CMD_READ_FIRMWARE_INFO 1 unplug"));
     CloseUnit();
     EXPECT_NE(0, OpenUnit());
     EXPECT_EQ(uint32_t(ENODEV), PlatformLastError());
     EXPECT_EQ("remove", NextHidrawEvent(monitor));
     CloseUnit();
-    ASSERT_EQ("ok", Control("plug"));
+    ASSERT_EQ("ok", AskEmulatedUnit("plug"));
     EXPECT_EQ("add", NextHidrawEvent(monitor));
     EXPECT_EQ(0, OpenUnit());
 
@@ -264,18 +237,18 @@ TEST_F(EmulatedUnit, WholeUpdateLeavesTheImageInTheFlash) {
     ASSERT_NE(nullptr, file);
     std::fwrite(ResFirmwareImageData(), 1, ResFirmwareImageSize(), file);
     std::fclose(file);
-    EXPECT_EQ(0, Control("flash-matches " + image).find("ok differs "));
-    ASSERT_EQ("ok", Control("stats-reset"));
+    EXPECT_EQ(0, AskEmulatedUnit("flash-matches " + image).find("ok differs "));
+    ASSERT_EQ("ok", AskEmulatedUnit("stats-reset"));
 
     UpdateProcedure();
 
     EXPECT_EQ(TableText(IDS_UPDATE_SUCCESSFUL), g_ui.texts[IDC_STATUS_PANE]);
-    EXPECT_EQ("ok match", Control("flash-matches " + image));
-    EXPECT_EQ("ok plugged=1 lock=0 protect=1 erased=0 blocks=2037", Control("state"));
+    EXPECT_EQ("ok match", AskEmulatedUnit("flash-matches " + image));
+    EXPECT_EQ("ok plugged=1 lock=0 protect=1 erased=0 blocks=2037", AskEmulatedUnit("state"));
     long long exchanges = 0, first = 0, last = 0;
-    ASSERT_EQ(3,
-              std::sscanf(Control("stats").c_str(), "ok exchanges=%lld first_ms=%lld last_ms=%lld",
-                          &exchanges, &first, &last));
+    ASSERT_EQ(3, std::sscanf(AskEmulatedUnit("stats").c_str(),
+                             "ok exchanges=%lld first_ms=%lld last_ms=%lld", &exchanges, &first,
+                             &last));
     EXPECT_LT(2037, exchanges);
     EXPECT_LE(first, last);
     std::remove(image.c_str());
@@ -284,12 +257,12 @@ TEST_F(EmulatedUnit, WholeUpdateLeavesTheImageInTheFlash) {
 // Runs with --unit absent --unit product=1.
 TEST_F(EmulatedUnit, AbsentUnitIsFoundOncePlugged) {
     EXPECT_EQ(OPEN_NO_UNIT, OpenUnit());
-    EXPECT_EQ(0, Control("state").find("ok plugged=0 "));
-    ASSERT_EQ("ok", Control("plug"));
+    EXPECT_EQ(0, AskEmulatedUnit("state").find("ok plugged=0 "));
+    ASSERT_EQ("ok", AskEmulatedUnit("plug"));
     ASSERT_EQ(0, OpenUnit());
     EXPECT_EQ(UNIT_PRODUCT_DIALPOD, g_unit.productId);
-    EXPECT_EQ("error unknown fault sideways", Control("fault CMD_WRITE_BLOCK 1 sideways"));
-    EXPECT_EQ("error unknown command CMD_NONE", Control("fault CMD_NONE 1 no-answer"));
+    EXPECT_EQ("error unknown fault sideways", AskEmulatedUnit("fault CMD_WRITE_BLOCK 1 sideways"));
+    EXPECT_EQ("error unknown command CMD_NONE", AskEmulatedUnit("fault CMD_NONE 1 no-answer"));
 }
 
 } // namespace

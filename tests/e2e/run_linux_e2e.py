@@ -28,6 +28,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "res"))
 import generate_resource_data  # noqa: E402
+from scenario_file import parse_scenarios  # noqa: E402
 
 SKIPPED = 77
 DEFAULT_WAIT_S = float(os.environ.get("E2E_WAIT_S", "20"))
@@ -36,12 +37,23 @@ LONG_POLL_S = 1.0
 BUS_MARK = "VESPRA_E2E_PRIVATE_BUS"
 LOCALES = {"en": "en_US.UTF-8", "de": "de_DE.UTF-8"}
 LANGUAGE_IDS = {"en": 9, "de": 7}  # primary language of the resource script's LANGUAGE
-INSTRUCTIONS = 40001
-CODE_LINE = 40036
-PROGRESS_TITLE = 40029
-PANE, UPDATE = 40004, 1002
-CAPTIONS = {1: 40010, 2: 1005, 3: 40011}
-VALUES = {1: 40013, 2: 40014, 3: 40015}
+
+
+def resource_ids(header):
+    """Every numeric ID the resource header defines, by name."""
+    preprocessor = generate_resource_data.Preprocessor()
+    preprocessor.run(header)
+    return {name: tokens[0].value for name, tokens in preprocessor.macros.items()
+            if len(tokens) == 1 and tokens[0].kind == "num"}
+
+
+IDS = resource_ids(os.path.join(SOURCE, "res", "resource_ids.h"))
+INSTRUCTIONS = IDS["IDS_INSTRUCTIONS"]
+CODE_LINE = IDS["IDS_ERROR_CODE_LINE"]
+PROGRESS_TITLE = IDS["IDS_PROGRESS_TITLE"]
+PANE, UPDATE, CLOSE = IDS["IDC_STATUS_PANE"], IDS["IDC_UPDATE"], IDS["IDC_CLOSE"]
+CAPTIONS = {row: IDS[f"IDC_ROW{row}_CAPTION"] for row in (1, 2, 3)}
+VALUES = {row: IDS[f"IDC_ROW{row}_VALUE"] for row in (1, 2, 3)}
 BUTTONS = {"ok": {"OK"}, "cancel": {"Cancel", "Abbrechen"}, "yes": {"Yes", "Ja"},
            "no": {"No", "Nein"}}
 
@@ -72,33 +84,6 @@ def screen_text(text):
     # The screen shows "\r\n" as one line break; a text document may hand out
     # paragraph separators for them.
     return text.replace("\r\n", "\n").replace("\u2029", "\n").replace("\u2028", "\n")
-
-
-def parse_scenarios(path):
-    scenarios, current = [], None
-    with open(path, encoding="utf-8") as table:
-        for number, raw in enumerate(table, 1):
-            line = raw.strip()
-            if not line or line.startswith("#"):
-                continue
-            words = line.split()
-            where = f"{path}:{number}"
-            if words[0] == "scenario":
-                if current is not None or len(words) != 3 or words[2] not in LOCALES:
-                    raise SystemExit(f"{where}: bad scenario line")
-                current = {"name": words[1], "lang": words[2], "unit": [], "steps": []}
-            elif current is None:
-                raise SystemExit(f"{where}: outside a scenario")
-            elif words[0] == "unit":
-                current["unit"] = [w for w in words[1:] if w != "ready"]
-            elif words[0] == "end":
-                scenarios.append(current)
-                current = None
-            else:
-                current["steps"].append((where, words))
-    if current is not None:
-        raise SystemExit(f"{path}: scenario {current['name']} has no end")
-    return scenarios
 
 
 class Emulator:
@@ -404,7 +389,7 @@ class Run:
                      lambda: (lambda t: (t == expected, t))(dialog.text_of(control)),
                      DEFAULT_WAIT_S)
         elif kind == "click":
-            target = {"update": UPDATE, "close": 2}[words[1]]
+            target = {"update": UPDATE, "close": CLOSE}[words[1]]
             if target == UPDATE:
                 self.mark_update_start()
             self.wait(f"a control to click: {words[1]}", lambda: (dialog.click(target), None),

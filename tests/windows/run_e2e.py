@@ -37,28 +37,13 @@ WINE_IN_WORLD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "
                              "wine_in_world.sh")
 WINEBUS_KEY = r"HKLM\System\CurrentControlSet\Services\winebus"
 
+sys.path.insert(0, os.path.dirname(WINE_IN_WORLD))
+from scenario_file import parse_scenarios  # noqa: E402
+
 
 def windows_path(path):
     # Wine maps the Unix root to drive Z:.
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def read_table(path):
-    """(name, language, unit options) of every scenario, in table order."""
-    scenarios = []
-    with open(path, encoding="utf-8") as table:
-        for line in table:
-            words = []
-            for word in line.split():
-                if word.startswith("#"):
-                    break
-                words.append(word)
-            if len(words) == 3 and words[0] == "scenario":
-                scenarios.append([words[1], words[2], []])
-            elif words and words[0] == "unit" and scenarios:
-                # "unit ready" is the unit with no options.
-                scenarios[-1][2] = [w for w in words[1:] if w != "ready"]
-    return scenarios
 
 
 class ControlLink:
@@ -140,7 +125,6 @@ def take_screenshot(display, target):
 def print_exchange_figures(log):
     """The emulated unit's time figures of the whole update: the part of its log
     after the driver's last stats-reset, which it asks for at the Update click."""
-    sys.path.insert(0, os.path.dirname(WINE_IN_WORLD))
     import exchange_times
     with open(log, encoding="utf-8") as text:
         lines = text.readlines()
@@ -253,7 +237,8 @@ def main():
         parser.error("--emulator needs --prefix, --image and --logs")
 
     chosen = []
-    for name, language, options in read_table(args.table):
+    for scenario in parse_scenarios(args.table):
+        name, language, options = scenario["name"], scenario["lang"], scenario["unit"]
         if args.language == language or (args.scenario in (name, f"{name}:{language}")):
             chosen.append((name, language, options))
     if not chosen:

@@ -1,6 +1,16 @@
-#include "benchmark/cpu_time.h"
+#include "benchmark/clocks.h"
 
 #include <windows.h>
+
+double WallClockMs() {
+    static LARGE_INTEGER frequency = {};
+    if (frequency.QuadPart == 0) {
+        QueryPerformanceFrequency(&frequency);
+    }
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return double(counter.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
 
 double ProcessCpuMs() {
     FILETIME created, exited, kernel, user;

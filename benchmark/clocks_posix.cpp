@@ -1,6 +1,12 @@
-#include "benchmark/cpu_time.h"
+#include "benchmark/clocks.h"
 
+#include <chrono>
 #include <sys/resource.h>
+
+double WallClockMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
 
 double ProcessCpuMs() {
     rusage usage = {};
