@@ -1,6 +1,8 @@
 // The Linux program's whole update with its windows: the dialog over the simulated
 // unit on the platform Qt is given (xcb under Xvfb, say), the confirmation answered
 // as a user would, the progress window shown and repainted through every pause.
+// Device events come from the program's own udev monitor, not from the simulated
+// program's control window, whose refreshes would be timed along with the update.
 // Times the update from the confirmation's answer to the success text against the
 // pauses it must take. Prints its figures and asserts nothing about them; exits 1
 // only when the update did not write the image.
@@ -16,7 +18,6 @@
 #include "app/linux/main_dialog_window.h"
 #include "update/ui_port.h"
 #include "app/linux/ui_port_qt.h"
-#include "app/linux/sim_panel.h"
 #include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     InstallPlatformTranslations(RES_LANG_ENGLISH);
     ResetUnitConnection();
-    SimPanelInstance(); // the simulated world, its unit plugged in and ready
+    SimReset();
+    SimAddInterface(SimReadyUnit());
     MainDialogWindow dialog(RES_LANG_ENGLISH);
     dialog.initialise();
     dialog.show();

@@ -72,15 +72,10 @@ void RunEventLoopFor(int64_t milliseconds) {
     loop.exec(PAUSE_EVENTS);
 }
 
-} // namespace
-
-void PlatformSleep(uint32_t milliseconds) {
-    const int64_t deadline = MonotonicNowNs() + static_cast<int64_t>(milliseconds) * NS_PER_MS;
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application == nullptr) {
-        WaitUntilNs(deadline);
-        return;
-    }
+// Runs the event loop until the pause's last stretch and then hands out what is
+// waiting. The hold ends here, before the waiting on the clock, in which no event
+// is handled, so that undoing it does not lengthen the pause.
+void HandOutEventsBefore(QCoreApplication* application, int64_t deadline) {
     SocketHold hold;
     application->installEventFilter(&hold);
     for (;;) {
@@ -91,8 +86,17 @@ void PlatformSleep(uint32_t milliseconds) {
         RunEventLoopFor(leftMs - LAST_STRETCH_MS);
     }
     QCoreApplication::processEvents(PAUSE_EVENTS);
-    WaitUntilNs(deadline);
     application->removeEventFilter(&hold);
+}
+
+} // namespace
+
+void PlatformSleep(uint32_t milliseconds) {
+    const int64_t deadline = MonotonicNowNs() + static_cast<int64_t>(milliseconds) * NS_PER_MS;
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        HandOutEventsBefore(application, deadline);
+    }
+    WaitUntilNs(deadline);
 }
 
 uint32_t PlatformLastError() {

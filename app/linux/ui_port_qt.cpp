@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTranslator>
@@ -183,10 +185,39 @@ UiWindow UiCreateProgressWindow(const char16_t* title, int32_t x, int32_t y, int
     return reinterpret_cast<UiWindow>(bar);
 }
 
+// The bar repaints at once when its value changes, and on an X display that waits
+// for the server: about a millisecond outside the pause after the block. Posted,
+// the new value is set and painted by the event handling at the start of that
+// pause, inside its length. One call at a time is on its way; it sets the newest.
+namespace {
+QPointer<QProgressBar> g_postedBar;
+int g_postedValue = 0;
+} // namespace
+
 void UiSetProgressPosition(UiWindow progress, uint32_t position) {
-    if (QProgressBar* bar = qobject_cast<QProgressBar*>(WidgetOf(progress))) {
-        bar->setValue(static_cast<int>(std::min<uint32_t>(position, 100)));
+    QProgressBar* bar = qobject_cast<QProgressBar*>(WidgetOf(progress));
+    if (bar == nullptr) {
+        return;
     }
+    const int value = static_cast<int>(std::min<uint32_t>(position, 100));
+    const bool onItsWay = g_postedBar == bar;
+    if ((onItsWay ? g_postedValue : bar->value()) == value) {
+        return;
+    }
+    g_postedValue = value;
+    if (onItsWay) {
+        return;
+    }
+    g_postedBar = bar;
+    QMetaObject::invokeMethod(
+        bar,
+        [bar] {
+            if (g_postedBar == bar) {
+                g_postedBar = nullptr;
+                bar->setValue(g_postedValue);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void UiRaiseWindow(UiWindow window) {

@@ -363,6 +363,37 @@ class DialogTest : public QObject {
         Save(QStringLiteral("dialog_en_updated.png"));
     }
 
+    // The bar takes its value in the pause after the block: the newest of those
+    // set meanwhile, still clamped to 100, and never on a window already gone.
+    void progressValueIsShownByTheNextPause() {
+        Start(true);
+        const auto create = [] { return UiCreateProgressWindow(u"progress", 0, 0, 400, 50); };
+        const auto bar = [](UiWindow window) {
+            return qobject_cast<QProgressBar*>(reinterpret_cast<QWidget*>(window));
+        };
+        UiWindow first = create();
+        UiSetProgressPosition(first, 30);
+        UiSetProgressPosition(first, 60);
+        PlatformSleep(1);
+        QCOMPARE(bar(first)->value(), 60);
+        UiSetProgressPosition(first, 250);
+        PlatformSleep(1);
+        QCOMPARE(bar(first)->value(), 100);
+
+        UiSetProgressPosition(first, 10);
+        UiDestroyWindow(first);
+        UiWindow second = create();
+        QCOMPARE(bar(second)->value(), 0);
+        UiSetProgressPosition(second, 10);
+        PlatformSleep(1);
+        QCOMPARE(bar(second)->value(), 10);
+        UiSetProgressPosition(second, 20);
+        UiSetProgressPosition(second, 10);
+        PlatformSleep(1);
+        QCOMPARE(bar(second)->value(), 10);
+        UiDestroyWindow(second);
+    }
+
     // A failure chosen in the panel waits for its request: the last block of the
     // next update, and once more of the update after plugging in again.
     void failureChosenInThePanelFailsTheNextUpdates() {
