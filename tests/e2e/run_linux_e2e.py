@@ -16,7 +16,6 @@ E2E_WAIT_S shortens or lengthens the default wait of 20 s."""
 import argparse
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -28,6 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "res"))
 import generate_resource_data  # noqa: E402
+from emulator_control import ControlError, ControlLink  # noqa: E402
 from scenario_file import parse_scenarios  # noqa: E402
 
 SKIPPED = 77
@@ -97,34 +97,13 @@ class Emulator:
             command += ["--unit", option]
         command += ["--control", self.control, "--log", self.log, "--", args.updater]
         self.process = subprocess.Popen(command, env=env)
-        self.to_unit = self.from_unit = None
-        self.pending = b""
-
-    def _open(self):
-        deadline = time.monotonic() + DEFAULT_WAIT_S
-        while self.to_unit is None:
-            try:
-                self.to_unit = os.open(os.path.join(self.control, "in"), os.O_WRONLY | os.O_NONBLOCK)
-                self.from_unit = os.open(os.path.join(self.control, "out"),
-                                         os.O_RDONLY | os.O_NONBLOCK)
-            except OSError:
-                if time.monotonic() > deadline or self.process.poll() is not None:
-                    raise Mismatch("the emulator's control FIFOs did not open")
-                time.sleep(POLL_S)
+        self.link = ControlLink(self.control, alive=lambda: self.process.poll() is None)
 
     def command(self, line, wait_s=DEFAULT_WAIT_S):
-        self._open()
-        os.write(self.to_unit, (line + "\n").encode())
-        deadline = time.monotonic() + wait_s
-        while b"\n" not in self.pending:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise Mismatch(f"no reply from the emulator to '{line}'")
-            ready, _, _ = select.select([self.from_unit], [], [], left)
-            if ready:
-                self.pending += os.read(self.from_unit, 4096)
-        reply, self.pending = self.pending.split(b"\n", 1)
-        return reply.decode(errors="replace")
+        try:
+            return self.link.ask(line, wait_s)
+        except ControlError as problem:
+            raise Mismatch(str(problem))
 
     def stop(self):
         if self.process.poll() is None:
@@ -141,9 +120,7 @@ class Emulator:
                 except subprocess.TimeoutExpired:
                     self.process.kill()
                     self.process.wait()
-        for fd in (self.to_unit, self.from_unit):
-            if fd is not None:
-                os.close(fd)
+        self.link.close()
 
 
 def descends_from(pid, ancestor):

@@ -19,7 +19,6 @@ own simulated unit); every UNIT command is then refused."""
 import argparse
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -38,6 +37,7 @@ WINE_IN_WORLD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "
 WINEBUS_KEY = r"HKLM\System\CurrentControlSet\Services\winebus"
 
 sys.path.insert(0, os.path.dirname(WINE_IN_WORLD))
+from emulator_control import ControlLink  # noqa: E402
 from scenario_file import parse_scenarios  # noqa: E402
 
 
@@ -46,44 +46,14 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-class ControlLink:
-    """The emulated unit's control FIFOs: one command line in, one reply line out."""
-
-    def __init__(self, directory):
-        self.directory = directory
-        self.writer = None
-        self.reader = None
-        self.pending = b""
-
-    def _open(self):
-        deadline = time.monotonic() + CONTROL_TIMEOUT_S
-        paths = [os.path.join(self.directory, name) for name in ("in", "out")]
-        while not all(os.path.exists(p) for p in paths):
-            if time.monotonic() > deadline:
-                raise OSError("the emulated unit made no control FIFOs")
-            time.sleep(0.05)
-        # Read-write opens never block and never see an end of file while the
-        # emulated unit opens and closes its ends.
-        self.writer = os.open(paths[0], os.O_RDWR)
-        self.reader = os.open(paths[1], os.O_RDWR | os.O_NONBLOCK)
-
-    def ask(self, command):
-        try:
-            if self.writer is None:
-                self._open()
-            os.write(self.writer, (command + "\n").encode())
-            deadline = time.monotonic() + CONTROL_TIMEOUT_S
-            while b"\n" not in self.pending:
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    return "error no reply from the emulated unit"
-                ready, _, _ = select.select([self.reader], [], [], left)
-                if ready:
-                    self.pending += os.read(self.reader, 4096)
-            line, self.pending = self.pending.split(b"\n", 1)
-            return line.decode("utf-8", "replace").strip()
-        except OSError as problem:
-            return f"error {problem}"
+def ask_unit(link, request):
+    """The unit's reply, or the driver's "error ..." line for a failure."""
+    if link is None:
+        return "error no emulated unit"
+    try:
+        return link.ask(request, CONTROL_TIMEOUT_S)
+    except OSError as problem:
+        return f"error {problem}"
 
 
 def wine_environment(prefix, language):
@@ -181,7 +151,7 @@ def run_scenario(args, name, language, unit_options):
                 request = line.split(" ", 1)[1].strip()
                 if request == "flash image":
                     request = "flash-matches " + os.path.abspath(args.image)
-                answer = link.ask(request) if link else "error no emulated unit"
+                answer = ask_unit(link, request)
             if answer is not None:
                 process.stdin.write(answer + "\n")
                 process.stdin.flush()
