@@ -5,3 +5,20 @@
 
 double WallClockMs();
 double ProcessCpuMs();
+
+// Both clocks at once. The processor clock is read outside the wall clock at
+// either end, so that reading it is not timed.
+struct ClockReading {
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+inline ClockReading ReadClocks() {
+    const double cpuMs = ProcessCpuMs();
+    return {WallClockMs(), cpuMs};
+}
+
+inline ClockReading ElapsedSince(const ClockReading& start) {
+    const double wallMs = WallClockMs() - start.wallMs;
+    return {wallMs, ProcessCpuMs() - start.cpuMs};
+}

@@ -33,11 +33,9 @@ int main() {
     }
     const uint32_t imageSize = ResFirmwareImageSize();
 
-    const double cpuBefore = ProcessCpuMs();
-    const double wallBefore = WallClockMs();
+    const ClockReading start = ReadClocks();
     UpdateProcedure();
-    const double wall = WallClockMs() - wallBefore;
-    const double cpu = ProcessCpuMs() - cpuBefore;
+    const ClockReading elapsed = ElapsedSince(start);
 
     const std::string image = "/tmp/hidraw_update_benchmark_" + std::to_string(getpid()) + ".bin";
     FILE* file = std::fopen(image.c_str(), "wb");
@@ -48,7 +46,7 @@ int main() {
     const std::string flash = AskEmulatedUnit("flash-matches " + image);
     std::remove(image.c_str());
     const bool written = flash == "ok match" && g_errorBoxes == 0;
-    PrintUpdateFigures("whole update through hidraw", imageSize, written, wall, cpu);
+    PrintUpdateFigures("whole update through hidraw", imageSize, written, elapsed);
     std::printf("  flash: %s; error boxes: %d\n", flash.c_str(), g_errorBoxes);
     return written ? 0 : 1;
 }

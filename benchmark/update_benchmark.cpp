@@ -34,11 +34,9 @@ int main() {
     }
 
     const uint32_t imageSize = ResFirmwareImageSize();
-    const double cpuBefore = ProcessCpuMs();
-    const double wallBefore = WallClockMs();
+    const ClockReading start = ReadClocks();
     UpdateProcedure();
-    const double wall = WallClockMs() - wallBefore;
-    const double cpu = ProcessCpuMs() - cpuBefore;
+    const ClockReading elapsed = ElapsedSince(start);
 
     const uint8_t* image = ResFirmwareImageData();
     const std::vector<uint8_t>& flash = SimGetInterface(unit).controller.flash;
@@ -49,7 +47,7 @@ int main() {
                          std::equal(image, image + imageSize, flash.begin());
     PrintUpdateFigures("whole update without windows, " + std::to_string(SimExchangeCount() - 3) +
                            " exchanges",
-                       imageSize, written, wall, cpu);
+                       imageSize, written, elapsed);
     CloseUnit();
     return written ? 0 : 1;
 }

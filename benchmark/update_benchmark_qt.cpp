@@ -25,15 +25,6 @@
 #include "benchmark/clocks.h"
 #include "benchmark/update_figures.h"
 
-namespace {
-
-struct Mark {
-    double wall = 0;
-    double cpu = 0;
-};
-
-} // namespace
-
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     InstallPlatformTranslations(RES_LANG_ENGLISH);
@@ -54,15 +45,14 @@ int main(int argc, char** argv) {
     }
 
     // The update starts when the confirmation is answered.
-    Mark start;
+    ClockReading start;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             QMessageBox* box = qobject_cast<QMessageBox*>(widget);
             if (box != nullptr && box->isVisible()) {
                 answer.stop();
-                start.cpu = ProcessCpuMs();
-                start.wall = WallClockMs();
+                start = ReadClocks();
                 box->button(QMessageBox::Ok)->click();
                 return;
             }
@@ -70,20 +60,19 @@ int main(int argc, char** argv) {
     });
     answer.start(5);
     qobject_cast<QPushButton*>(dialog.control(IDC_UPDATE))->click();
-    const double wall = WallClockMs() - start.wall;
-    const double cpu = ProcessCpuMs() - start.cpu;
+    const ClockReading elapsed = ElapsedSince(start);
 
     const uint32_t imageSize = ResFirmwareImageSize();
     const uint8_t* image = ResFirmwareImageData();
     const std::vector<uint8_t>& flash = SimGetInterface(0).controller.flash;
     char16_t success[TEXT_BUFFER_CHARS];
     ResLoadString(IDS_UPDATE_SUCCESSFUL, RES_LANG_ENGLISH, success, TEXT_BUFFER_CHARS);
-    const bool written = start.wall > 0 && dialog.controlText(IDC_STATUS_PANE) == success &&
+    const bool written = start.wallMs > 0 && dialog.controlText(IDC_STATUS_PANE) == success &&
                          flash.size() >= imageSize &&
                          std::equal(image, image + imageSize, flash.begin());
     PrintUpdateFigures("whole update in the dialog, on " +
                            QGuiApplication::platformName().toStdString(),
-                       imageSize, written, wall, cpu);
+                       imageSize, written, elapsed);
     dialog.close();
     return written ? 0 : 1;
 }

@@ -23,8 +23,7 @@ HINSTANCE g_moduleInstance = nullptr;
 namespace {
 
 HWND g_dialog = nullptr;
-double g_startWall = 0;
-double g_startCpu = 0;
+ClockReading g_start;
 
 BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
     wchar_t className[16] = {};
@@ -44,8 +43,7 @@ void CALLBACK AnswerConfirmation(HWND, UINT, UINT_PTR timer, DWORD) {
         return;
     }
     KillTimer(nullptr, timer);
-    g_startCpu = ProcessCpuMs();
-    g_startWall = WallClockMs();
+    g_start = ReadClocks();
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
@@ -88,8 +86,7 @@ int main() {
     SetTimer(nullptr, 0, 5, AnswerConfirmation);
     SendMessageW(g_dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(g_dialog, IDC_UPDATE)));
-    const double wall = WallClockMs() - g_startWall;
-    const double cpu = ProcessCpuMs() - g_startCpu;
+    const ClockReading elapsed = ElapsedSince(g_start);
 
     const uint32_t imageSize = ResFirmwareImageSize();
     const uint8_t* image = ResFirmwareImageData();
@@ -98,10 +95,10 @@ int main() {
     wchar_t success[2048] = {};
     GetDlgItemTextW(g_dialog, IDC_STATUS_PANE, shown, 2048);
     LoadStringW(g_moduleInstance, IDS_UPDATE_SUCCESSFUL, success, 2048);
-    const bool written = g_startWall > 0 && lstrcmpW(shown, success) == 0 &&
+    const bool written = g_start.wallMs > 0 && lstrcmpW(shown, success) == 0 &&
                          flash.size() >= imageSize &&
                          std::equal(image, image + imageSize, flash.begin());
-    PrintUpdateFigures("whole update in the dialog", imageSize, written, wall, cpu);
+    PrintUpdateFigures("whole update in the dialog", imageSize, written, elapsed);
     DestroyWindow(g_dialog);
     return written ? 0 : 1;
 }

@@ -13,16 +13,16 @@ uint64_t MandatedPausesMs(uint32_t imageSize) {
     return 4 * STEP_PAUSE_MS + ERASE_REPLY_DELAY_MS + ERASE_SETTLE_MS + blocks * STEP_PAUSE_MS;
 }
 
-void PrintUpdateFigures(const std::string& heading, uint32_t imageSize, bool written, double wallMs,
-                        double cpuMs) {
+void PrintUpdateFigures(const std::string& heading, uint32_t imageSize, bool written,
+                        const ClockReading& elapsed) {
     const uint64_t mandated = MandatedPausesMs(imageSize);
-    const double overhead = wallMs - double(mandated);
+    const double overhead = elapsed.wallMs - double(mandated);
     std::printf("%s, %u-byte image%s\n", heading.c_str(), imageSize,
                 written ? "" : " - FAILED, the image was not written");
-    std::printf("  wall time        %10.1f ms\n", wallMs);
+    std::printf("  wall time        %10.1f ms\n", elapsed.wallMs);
     std::printf("  mandated pauses  %10llu ms\n", (unsigned long long)mandated);
     std::printf("  overhead         %10.1f ms (%.2f %%)\n", overhead,
                 100.0 * overhead / double(mandated));
-    std::printf("  CPU time         %10.1f ms\n", cpuMs);
+    std::printf("  CPU time         %10.1f ms\n", elapsed.cpuMs);
     std::fflush(stdout);
 }

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "benchmark/clocks.h"
+
 // Every pause that the update must take for an image of this size.
 uint64_t MandatedPausesMs(uint32_t imageSize);
 
-void PrintUpdateFigures(const std::string& heading, uint32_t imageSize, bool written, double wallMs,
-                        double cpuMs);
+void PrintUpdateFigures(const std::string& heading, uint32_t imageSize, bool written,
+                        const ClockReading& elapsed);
