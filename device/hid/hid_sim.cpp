@@ -21,6 +21,13 @@ int Fail(uint32_t lastError) {
     return -1;
 }
 
+// A report transfer that went through leaves the last error 0, as the Windows
+// and Linux layers do.
+int TransferDone() {
+    PlatformSetLastError(0);
+    return 0;
+}
+
 // The interface behind a live handle; null with the last error set otherwise.
 const SimInterface* InterfaceBehind(HidHandle handle) {
     const SimOpenHandle* open = SimFindHandle(handle);
@@ -139,7 +146,7 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
     if (!interface.speaksProtocol) {
         SimLogWire(index, true, report, length, false);
         open->readTimeoutError = SIM_LAST_ERROR_TIMEOUT;
-        return 0;
+        return TransferDone();
     }
     SimModelOutcome outcome =
         SimModelHandleRequest(interface, report, length, interface.inputReportLength);
@@ -169,7 +176,7 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
             open->queued.push_back(std::move(reply));
         }
     }
-    return 0;
+    return TransferDone();
 }
 
 int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs) {
@@ -215,7 +222,7 @@ int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t t
         memcpy(report, answer.data(), answer.size());
     }
     SimLogWire(index, false, answer.data(), uint32_t(answer.size()), false, timeoutMs);
-    return 0;
+    return TransferDone();
 }
 
 void HidCloseInterface(HidHandle handle) {

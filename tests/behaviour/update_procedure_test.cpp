@@ -462,6 +462,9 @@ TEST_P(FailureTest, ReportsTheStepWithItsCodes) {
     if (c.faultAt.occurrence == 0 && c.tamper != NoTamper) {
         c.tamper(SimGetInterface(unit), 0);
     }
+    // An earlier failed call (another interface that refused to open, say) must not
+    // show as the system code of a failure that a reply's bytes decide.
+    PlatformSetLastError(0xBEEF);
 
     UpdateProcedure();
 

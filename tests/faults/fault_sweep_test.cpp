@@ -159,7 +159,7 @@ uint32_t LastErrorAfter(SimFault kind) {
     case SimFault::Unplugged:
         return SIM_LAST_ERROR_NOT_CONNECTED;
     case SimFault::ErrorReply:
-        return 0; // an error reply is a successful read: nothing sets the last error
+        return 0; // an error reply is a successful read, which leaves the last error 0
     default:
         return FAULT_LAST_ERROR;
     }

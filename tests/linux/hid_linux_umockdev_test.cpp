@@ -439,6 +439,23 @@ TEST_F(EmulatedHidraw, ShortTransfersCountAsDone) {
     HidCloseInterface(handle);
 }
 
+// The error of an earlier call, such as another node that refused to open, does
+// not outlive a transfer that went through: a failure that the reply's bytes
+// decide then shows 0 as its system code.
+TEST_F(EmulatedHidraw, ASuccessfulTransferLeavesTheLastErrorZero) {
+    Add("hidraw0");
+    const HidHandle handle = HidOpenInterface(u"/dev/hidraw0");
+    ASSERT_NE(HID_INVALID_HANDLE, handle);
+    uint8_t report[60] = {0x01, CMD_GET_UNIT_INFO};
+    PlatformSetLastError(EACCES);
+    ASSERT_EQ(0, HidWriteReport(handle, report, sizeof report));
+    EXPECT_EQ(0u, PlatformLastError());
+    PlatformSetLastError(EACCES);
+    ASSERT_EQ(0, HidReadReport(handle, report, sizeof report, 1000));
+    EXPECT_EQ(0u, PlatformLastError());
+    HidCloseInterface(handle);
+}
+
 // A reply that came after its exchange had given up, and a second copy of a
 // reply, wait on the node; the next exchange must read its own reply.
 TEST_F(EmulatedHidraw, RepliesLeftOnTheNodeAreDroppedBeforeTheNextRequest) {
