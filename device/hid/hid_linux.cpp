@@ -43,13 +43,6 @@ void KeepErrno() {
     PlatformSetLastError(static_cast<uint32_t>(errno));
 }
 
-// As on Windows, a successful transfer leaves the last error 0. A failure judged
-// later from the reply's bytes then shows 0 as its system code, not the error of
-// an earlier call, such as another hidraw node that refused to open with EACCES.
-void ClearLastError() {
-    PlatformSetLastError(0);
-}
-
 // "/dev/hidraw2" before "/dev/hidraw10": digit runs compare by value.
 bool NodeOrder(const std::string& a, const std::string& b) {
     size_t i = 0, j = 0;
@@ -301,7 +294,7 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
         }
         // As on Windows, the count the system reports as sent is not judged: the
         // call succeeded, so the report went out.
-        ClearLastError();
+        PlatformSetLastError(0);
         return 0;
     }
 }
@@ -329,7 +322,7 @@ int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t t
         // A shorter report is taken as it came; the bytes it does not cover keep
         // what the caller left in the buffer.
         if (got > 0) {
-            ClearLastError();
+            PlatformSetLastError(0);
             return 0;
         }
         if (got == 0) {

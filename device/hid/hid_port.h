@@ -47,7 +47,11 @@ int HidGetReportLengths(HidHandle handle, uint16_t* inputReportLength,
 // Report transfers count by the success of the call alone: the number of bytes
 // the system reports as transferred is not compared with the length asked for,
 // since HID stacks differ in whether they count the report-ID byte. Bytes of a
-// read that the system did not fill keep what the caller put there.
+// read that the system did not fill keep what the caller put there. A transfer
+// that succeeds leaves the thread's last error (clock_port.h) 0, so that a
+// failure judged afterwards from the reply's bytes shows 0 as its system code and
+// not the error of an earlier call, such as another interface that refused to
+// open; a failed one leaves the system's error.
 //
 // Writes one output report of `length` bytes. 0 on success. Input reports still
 // pending from an earlier, abandoned exchange are dropped first, so that the

@@ -21,8 +21,7 @@ int Fail(uint32_t lastError) {
     return -1;
 }
 
-// A report transfer that went through leaves the last error 0, as the Windows
-// and Linux layers do.
+// A report transfer that went through leaves the last error 0 (hid_port.h).
 int TransferDone() {
     PlatformSetLastError(0);
     return 0;
