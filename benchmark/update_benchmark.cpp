@@ -17,6 +17,7 @@
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 #include "benchmark/clocks.h"
+#include "benchmark/pauses_alone.h"
 #include "benchmark/update_figures.h"
 #include "update/transfer_image.h"
 #include "update/update_procedure.h"
@@ -48,6 +49,7 @@ int main() {
     PrintUpdateFigures("whole update without windows, " + std::to_string(SimExchangeCount() - 3) +
                            " exchanges",
                        imageSize, written, elapsed);
+    PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     CloseUnit();
     return written ? 0 : 1;
 }

@@ -23,6 +23,7 @@
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 #include "benchmark/clocks.h"
+#include "benchmark/pauses_alone.h"
 #include "benchmark/update_figures.h"
 
 int main(int argc, char** argv) {
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
     PrintUpdateFigures("whole update in the dialog, on " +
                            QGuiApplication::platformName().toStdString(),
                        imageSize, written, elapsed);
+    PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     dialog.close();
     return written ? 0 : 1;
 }

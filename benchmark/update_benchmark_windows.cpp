@@ -16,6 +16,7 @@
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 #include "benchmark/clocks.h"
+#include "benchmark/pauses_alone.h"
 #include "benchmark/update_figures.h"
 
 HINSTANCE g_moduleInstance = nullptr;
@@ -99,6 +100,7 @@ int main() {
                          flash.size() >= imageSize &&
                          std::equal(image, image + imageSize, flash.begin());
     PrintUpdateFigures("whole update in the dialog", imageSize, written, elapsed);
+    PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     DestroyWindow(g_dialog);
     return written ? 0 : 1;
 }

@@ -1,0 +1,14 @@
+// The update's pauses on their own: the same lengths in the same order, through
+// the same pause, with nothing done between them. How far they overshoot is how
+// close to their length this system lets a thread's pauses end; what the whole
+// update takes beyond that is the program's own doing.
+#pragma once
+#include <cstdint>
+
+#include "benchmark/clocks.h"
+
+ClockReading TimePausesAlone(uint32_t imageSize);
+
+// Prints the pauses' own figures and the update's time beyond them.
+void PrintPausesAloneFigures(uint32_t imageSize, const ClockReading& update,
+                             const ClockReading& alone);
