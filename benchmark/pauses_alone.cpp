@@ -3,24 +3,13 @@
 #include <cstdio>
 
 #include "benchmark/update_figures.h"
-#include "device/command_reports.h"
 #include "device/hid/clock_port.h"
-#include "update/transfer_image.h"
-#include "update/update_procedure.h"
 
 ClockReading TimePausesAlone(uint32_t imageSize) {
-    const uint64_t blocks = (uint64_t(imageSize) + BLOCK_BYTES - 1) / BLOCK_BYTES;
+    const std::vector<uint32_t> pauses = MandatedPauses(imageSize);
     const ClockReading start = ReadClocks();
-    // After the lock and after the unprotect step, the erase's reply delay and
-    // settle time, before the address and before the transfer, then every block.
-    PlatformSleep(STEP_PAUSE_MS);
-    PlatformSleep(STEP_PAUSE_MS);
-    PlatformSleep(ERASE_REPLY_DELAY_MS);
-    PlatformSleep(ERASE_SETTLE_MS);
-    PlatformSleep(STEP_PAUSE_MS);
-    PlatformSleep(STEP_PAUSE_MS);
-    for (uint64_t block = 0; block < blocks; ++block) {
-        PlatformSleep(STEP_PAUSE_MS);
+    for (uint32_t pause : pauses) {
+        PlatformSleep(pause);
     }
     return ElapsedSince(start);
 }

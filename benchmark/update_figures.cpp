@@ -6,11 +6,23 @@
 #include "update/transfer_image.h"
 #include "update/update_procedure.h"
 
-// 20 ms after the lock, the unprotect step, before the address and before the
-// transfer, the erase's reply delay and settle time, and 20 ms after every block.
-uint64_t MandatedPausesMs(uint32_t imageSize) {
+// 20 ms after the lock and after the unprotect step, the erase's reply delay and
+// settle time, 20 ms before the address and before the transfer, then 20 ms after
+// every block.
+std::vector<uint32_t> MandatedPauses(uint32_t imageSize) {
+    std::vector<uint32_t> pauses = {STEP_PAUSE_MS,   STEP_PAUSE_MS, ERASE_REPLY_DELAY_MS,
+                                    ERASE_SETTLE_MS, STEP_PAUSE_MS, STEP_PAUSE_MS};
     const uint64_t blocks = (uint64_t(imageSize) + BLOCK_BYTES - 1) / BLOCK_BYTES;
-    return 4 * STEP_PAUSE_MS + ERASE_REPLY_DELAY_MS + ERASE_SETTLE_MS + blocks * STEP_PAUSE_MS;
+    pauses.insert(pauses.end(), blocks, STEP_PAUSE_MS);
+    return pauses;
+}
+
+uint64_t MandatedPausesMs(uint32_t imageSize) {
+    uint64_t sum = 0;
+    for (uint32_t pause : MandatedPauses(imageSize)) {
+        sum += pause;
+    }
+    return sum;
 }
 
 void PrintUpdateFigures(const std::string& heading, uint32_t imageSize, bool written,
