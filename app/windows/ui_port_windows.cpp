@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/windows/pause_windows.h"
 #include "app/windows/program_windows.h"
 #include "res/firmware_image_digest.h"
 #include "res/firmware_image.h"
@@ -75,9 +76,28 @@ UiWindow UiCreateProgressWindow(const char16_t* title, int32_t x, int32_t y, int
     return reinterpret_cast<UiWindow>(window);
 }
 
+// A new position makes the bar repaint at once, and under Wine on an X display
+// that takes some 2 ms, a hundred times in an update, between the pauses. The
+// position is set by the pause after the block instead, inside its length: the
+// newest position, and never on a window already destroyed.
+namespace {
+HWND g_barAwaitingPosition = nullptr;
+WPARAM g_awaitedPosition = 0;
+
+void SetAwaitedPosition() {
+    const HWND bar = g_barAwaitingPosition;
+    g_barAwaitingPosition = nullptr;
+    if (bar != nullptr) {
+        SendMessageW(bar, PBM_SETPOS, g_awaitedPosition, 0);
+    }
+}
+} // namespace
+
 void UiSetProgressPosition(UiWindow progress, uint32_t position) {
     if (progress != 0) {
-        SendMessageW(ToHwnd(progress), PBM_SETPOS, position, 0);
+        g_barAwaitingPosition = ToHwnd(progress);
+        g_awaitedPosition = position;
+        RunAtNextPauseStart(SetAwaitedPosition);
     }
 }
 
@@ -99,6 +119,9 @@ void UiShowWindow(UiWindow window) {
 
 void UiDestroyWindow(UiWindow window) {
     if (window != 0) {
+        if (ToHwnd(window) == g_barAwaitingPosition) {
+            g_barAwaitingPosition = nullptr;
+        }
         DestroyWindow(ToHwnd(window));
     }
 }

@@ -1,7 +1,8 @@
 // The Windows platform layer under Wine: pauses that keep windows painted but let
-// nothing else through, report I/O that is whole and gives up in time, and the
-// reading of device broadcasts.
+// nothing else through and set the progress bar's position, report I/O that is
+// whole and gives up in time, and the reading of device broadcasts.
 #include <windows.h>
+#include <commctrl.h>
 #include <dbt.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,12 @@
 #include "app/windows/device_broadcast.h"
 #include "device/hid/hid_port.h"
 #include "device/hid/clock_port.h"
+#include "update/ui_port.h"
+
+// What the UI port reads of the program: no module of resources and no main
+// dialog here, so a progress window has no owner.
+HINSTANCE g_moduleInstance = nullptr;
+UiWindow g_mainDialog = 0;
 
 namespace {
 
@@ -148,6 +155,35 @@ TEST(Pause, NoShortPauseAfterALongOneEndsEarly) {
                 << milliseconds << " ms, round " << round;
         }
     }
+}
+
+// The progress bar takes its position in the pause after the block: the newest
+// of those set meanwhile, and never on a window already gone.
+TEST(ProgressPosition, IsSetByTheNextPause) {
+    InitCommonControls();
+    const auto create = [] { return UiCreateProgressWindow(u"progress", 0, 0, 400, 50); };
+    const auto shown = [](UiWindow window) {
+        return SendMessageW(reinterpret_cast<HWND>(window), PBM_GETPOS, 0, 0);
+    };
+    const UiWindow first = create();
+    if (first == 0) {
+        GTEST_SKIP() << "no display for windows";
+    }
+    UiSetProgressPosition(first, 30);
+    UiSetProgressPosition(first, 60);
+    EXPECT_EQ(shown(first), 0);
+    PlatformSleep(1);
+    EXPECT_EQ(shown(first), 60);
+
+    UiSetProgressPosition(first, 10);
+    UiDestroyWindow(first);
+    const UiWindow second = create();
+    PlatformSleep(1);
+    EXPECT_EQ(shown(second), 0);
+    UiSetProgressPosition(second, 20);
+    PlatformSleep(1);
+    EXPECT_EQ(shown(second), 20);
+    UiDestroyWindow(second);
 }
 
 // ---------------------------------------------------------------------------
