@@ -68,8 +68,8 @@ bool g_calibrated = false;
 SleepKind g_lastStretchSleep = SLEEP_TIMER;
 int64_t g_lead[2] = {0, 0};
 void (*g_pauseStartTask)() = nullptr;
-bool g_lookedForPaint = false;
-int64_t g_lastPaintLook = 0;
+// Stale from the start, so that the first pause looks.
+int64_t g_lastPaintLook = -PAINT_LOOK_FRESH;
 
 void PreparePauses() {
     if (g_prepared) {
@@ -125,8 +125,7 @@ void BeginPause() {
         task();
     }
     const int64_t now = Now();
-    if (!g_lookedForPaint || now - g_lastPaintLook >= PAINT_LOOK_FRESH) {
-        g_lookedForPaint = true;
+    if (now - g_lastPaintLook >= PAINT_LOOK_FRESH) {
         g_lastPaintLook = now;
         RepaintWhatIsWaiting();
     }
