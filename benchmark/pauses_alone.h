@@ -4,11 +4,19 @@
 // update takes beyond that is the program's own doing.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "benchmark/clocks.h"
 
-ClockReading TimePausesAlone(uint32_t imageSize);
+struct PausesAlone {
+    ClockReading elapsed;
+    // How late each pause ended, in milliseconds, in the order taken.
+    std::vector<double> lateMs;
+};
 
-// Prints the pauses' own figures and the update's time beyond them.
+PausesAlone TimePausesAlone(uint32_t imageSize);
+
+// Prints the pauses' own figures, how their lateness is spread, and the update's
+// time beyond them.
 void PrintPausesAloneFigures(uint32_t imageSize, const ClockReading& update,
-                             const ClockReading& alone);
+                             const PausesAlone& alone);
