@@ -13,6 +13,7 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -227,6 +228,15 @@ HidHandle HidOpenInterface(const char16_t* path) {
     const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         KeepErrno();
+        return HID_INVALID_HANDLE;
+    }
+    // Every reader of a node gets every input report, so a second copy of the
+    // program talking to the same unit would take our replies as its own and we
+    // its, even in the middle of an update. Whoever holds the node's lock has it
+    // to itself. A node that cannot be locked at all is used as before.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        KeepErrno();
+        close(fd);
         return HID_INVALID_HANDLE;
     }
     OpenInterface* iface = new OpenInterface{fd, true};

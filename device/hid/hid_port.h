@@ -36,7 +36,9 @@ enum HidInterfaceEntry : int {
 HidInterfaceEntry HidGetInterfacePath(HidInterfaceSet* set, uint32_t index, const char16_t** path);
 void HidDestroyInterfaceSet(HidInterfaceSet* set);
 
-// Opens an interface for reading and writing, shared with other processes.
+// Opens an interface for reading and writing, shared with other processes. The
+// system layers refuse an interface that this or another copy of the program
+// has open.
 HidHandle HidOpenInterface(const char16_t* path);
 // 0 when the attributes could be read.
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId);

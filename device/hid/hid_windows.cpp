@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 extern "C" {
 #include <hidsdi.h>
@@ -26,6 +28,41 @@ namespace {
 
 HANDLE ToWin(HidHandle handle) {
     return reinterpret_cast<HANDLE>(handle);
+}
+
+// Every open handle of an interface receives every input report, so a second
+// copy of the program talking to the same unit would take our replies as its own
+// and we its, even in the middle of an update. Whoever holds an interface's claim,
+// a named object that lives as long as a handle to it is open, has the interface
+// to itself. Its name comes from the path with letters folded to upper case, as
+// the system compares paths.
+std::vector<std::pair<HANDLE, HANDLE>> g_claims; // interface handle, its claim
+
+HANDLE ClaimInterface(const wchar_t* path) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const wchar_t* unit = path; *unit != 0; ++unit) {
+        const wchar_t folded = *unit >= L'a' && *unit <= L'z' ? *unit - L'a' + L'A' : *unit;
+        hash = (hash ^ uint16_t(folded)) * 1099511628211ull;
+    }
+    wchar_t name[64] = L"Local\\VespraUpdaterInterface-";
+    size_t length = wcslen(name);
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name[length++] = L"0123456789ABCDEF"[(hash >> shift) & 0xF];
+    }
+    name[length] = 0;
+    SetLastError(ERROR_SUCCESS);
+    const HANDLE claim = CreateMutexW(nullptr, FALSE, name);
+    const DWORD error = GetLastError();
+    if (claim != nullptr && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+    }
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED) {
+        SetLastError(ERROR_BUSY);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A claim that cannot be made for want of resources does not keep the unit
+    // from being used.
+    return claim;
 }
 
 void ForgetDetail(HidInterfaceSet* set) {
@@ -179,11 +216,26 @@ void HidDestroyInterfaceSet(HidInterfaceSet* set) {
 }
 
 HidHandle HidOpenInterface(const char16_t* path) {
+    if (path == nullptr) {
+        return HID_INVALID_HANDLE;
+    }
+    const HANDLE claim = ClaimInterface(reinterpret_cast<const wchar_t*>(path));
+    if (claim == INVALID_HANDLE_VALUE) {
+        return HID_INVALID_HANDLE;
+    }
     const HANDLE handle = CreateFileW(
         reinterpret_cast<const wchar_t*>(path), GENERIC_READ | GENERIC_WRITE,
         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        if (claim != nullptr) {
+            const DWORD error = GetLastError();
+            CloseHandle(claim);
+            SetLastError(error);
+        }
         return HID_INVALID_HANDLE;
+    }
+    if (claim != nullptr) {
+        g_claims.emplace_back(handle, claim);
     }
     return reinterpret_cast<HidHandle>(handle);
 }
@@ -236,7 +288,15 @@ int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t t
 }
 
 void HidCloseInterface(HidHandle handle) {
-    if (handle != HID_INVALID_HANDLE) {
-        CloseHandle(ToWin(handle));
+    if (handle == HID_INVALID_HANDLE) {
+        return;
+    }
+    CloseHandle(ToWin(handle));
+    for (size_t i = 0; i < g_claims.size(); ++i) {
+        if (g_claims[i].first == ToWin(handle)) {
+            CloseHandle(g_claims[i].second);
+            g_claims.erase(g_claims.begin() + i);
+            break;
+        }
     }
 }

@@ -482,6 +482,22 @@ TEST_F(EmulatedHidraw, RepliesLeftOnTheNodeAreDroppedBeforeTheNextRequest) {
     HidCloseInterface(handle);
 }
 
+// Every reader of a node gets every reply: while one copy of the program has the
+// unit open, another one must not talk to it, not even to identify it.
+TEST_F(EmulatedHidraw, AUnitOpenElsewhereIsNotOpenedAgainUntilItIsClosed) {
+    Add("hidraw0");
+    const HidHandle elsewhere = HidOpenInterface(u"/dev/hidraw0");
+    ASSERT_NE(HID_INVALID_HANDLE, elsewhere);
+
+    EXPECT_EQ(HID_INVALID_HANDLE, HidOpenInterface(u"/dev/hidraw0"));
+    EXPECT_EQ(uint32_t(EWOULDBLOCK), PlatformLastError());
+    EXPECT_EQ(OPEN_NO_UNIT, OpenUnit());
+
+    HidCloseInterface(elsewhere);
+    EXPECT_EQ(0, OpenUnit());
+    EXPECT_TRUE(UnitIsOpen());
+}
+
 TEST_F(EmulatedHidraw, NodesThatCannotBeOpenedOrAreAbsentAreRefused) {
     EXPECT_EQ(HID_INVALID_HANDLE, HidOpenInterface(u"/dev/hidraw7"));
     EXPECT_EQ(uint32_t(ENOENT), PlatformLastError());

@@ -274,6 +274,38 @@ TEST_F(ReportIoTest, ASilentUnitTimesOutAndTheLateReplyLandsNowhere) {
     EXPECT_EQ(abandoned, std::vector<uint8_t>(8, 0xAA));
 }
 
+// Every open handle of an interface receives every input report: while one copy
+// of the program has an interface open, another one must not open it, however
+// the letters of its path are cased.
+TEST(ReportIo, AnInterfaceOpenElsewhereDoesNotOpenUntilItIsClosed) {
+    wchar_t name[64];
+    wsprintfW(name, L"\\\\.\\pipe\\vespra-claim-%lu", GetCurrentProcessId());
+    wchar_t upper[64];
+    wsprintfW(upper, L"\\\\.\\PIPE\\VESPRA-CLAIM-%lu", GetCurrentProcessId());
+    HANDLE servers[2];
+    for (HANDLE& server : servers) {
+        server = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX,
+                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 2, 4096,
+                                  4096, 0, nullptr);
+        ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    }
+    const HidHandle elsewhere = HidOpenInterface(reinterpret_cast<const char16_t*>(name));
+    ASSERT_NE(elsewhere, HID_INVALID_HANDLE);
+
+    for (const wchar_t* path : {name, upper}) {
+        EXPECT_EQ(HidOpenInterface(reinterpret_cast<const char16_t*>(path)), HID_INVALID_HANDLE);
+        EXPECT_EQ(PlatformLastError(), uint32_t(ERROR_BUSY));
+    }
+
+    HidCloseInterface(elsewhere);
+    const HidHandle again = HidOpenInterface(reinterpret_cast<const char16_t*>(name));
+    EXPECT_NE(again, HID_INVALID_HANDLE);
+    HidCloseInterface(again);
+    for (HANDLE server : servers) {
+        CloseHandle(server);
+    }
+}
+
 TEST(ReportIo, ANameThatIsNotThereDoesNotOpen) {
     EXPECT_EQ(HidOpenInterface(u"\\\\.\\pipe\\vespra-no-such-interface"), HID_INVALID_HANDLE);
 }
