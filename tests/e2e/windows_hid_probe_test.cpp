@@ -4,6 +4,7 @@
 // checked afterwards by the runner through the emulator's control FIFOs.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <windows.h>
 
@@ -28,6 +29,38 @@ int32_t OpenUnitOnceAnnounced() {
         result = OpenUnit();
     }
     return result;
+}
+
+const wchar_t* const EXPECTED_OPEN_VARIABLE = L"VESPRA_PROBE_EXPECTED_OPEN";
+
+// Runs OpenUnit in a process of its own, as another copy of the program would;
+// true when it returned `expected` there.
+bool AnotherCopyOpens(int32_t expected) {
+    wchar_t program[MAX_PATH];
+    if (GetModuleFileNameW(nullptr, program, MAX_PATH) == 0) {
+        return false;
+    }
+    std::wstring command =
+        L"\"" + std::wstring(program) + L"\" --gtest_filter=WineHidStack.OpenUnitAsAnotherCopy";
+    SetEnvironmentVariableW(EXPECTED_OPEN_VARIABLE, std::to_wstring(expected).c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    SetEnvironmentVariableW(EXPECTED_OPEN_VARIABLE, nullptr);
+    if (!started) {
+        return false;
+    }
+    DWORD code = 1;
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.hProcess, &code)) {
+        TerminateProcess(process.hProcess, 1);
+        code = 1;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code == 0;
 }
 
 class WineHidStack : public ::testing::Test {
@@ -75,6 +108,25 @@ TEST_F(WineHidStack, AReplyLeftInTheQueueIsNotReadAsTheNextOne) {
     EXPECT_TRUE(dataTaken);
     EXPECT_EQ(SUPPORTED_CONTROLLER_TYPES[0], GetLe32(reply + 4))
         << "the unit information reply was read instead";
+}
+
+// Every handle of the unit receives every reply: a second copy of the program,
+// started while the first has the unit, must not talk to it, through Wine's
+// stack as through any other.
+TEST_F(WineHidStack, AnotherCopyFindsNoUnitWhileOneHasItOpen) {
+    ASSERT_EQ(0, OpenUnitOnceAnnounced());
+    EXPECT_TRUE(AnotherCopyOpens(OPEN_NO_UNIT));
+    CloseUnit();
+    EXPECT_TRUE(AnotherCopyOpens(0));
+}
+
+// The other copy of the test above; skipped when run on its own.
+TEST_F(WineHidStack, OpenUnitAsAnotherCopy) {
+    wchar_t expected[16];
+    if (GetEnvironmentVariableW(EXPECTED_OPEN_VARIABLE, expected, 16) == 0) {
+        GTEST_SKIP() << "run by AnotherCopyFindsNoUnitWhileOneHasItOpen";
+    }
+    EXPECT_EQ(std::wcstol(expected, nullptr, 10), OpenUnit());
 }
 
 } // namespace
