@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -62,6 +63,19 @@ std::string NextHidrawEvent(udev_monitor* monitor) {
     return action;
 }
 
+// Runs OpenUnit in a process of its own, as another copy of the program would;
+// true when it returned `expected` there.
+bool AnotherCopyOpens(int32_t expected) {
+    const pid_t child = fork();
+    if (child == 0) {
+        ResetUnitConnection();
+        _exit(OpenUnit() == expected ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 class EmulatedUnit : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -72,6 +86,15 @@ class EmulatedUnit : public ::testing::Test {
     }
     void TearDown() override { CloseUnit(); }
 };
+
+// Every reader of the node receives every reply: a second copy of the program,
+// started while the first has the unit, must not talk to it.
+TEST_F(EmulatedUnit, AnotherCopyFindsNoUnitWhileOneHasItOpen) {
+    ASSERT_EQ(0, OpenUnit());
+    EXPECT_TRUE(AnotherCopyOpens(OPEN_NO_UNIT));
+    CloseUnit();
+    EXPECT_TRUE(AnotherCopyOpens(0));
+}
 
 TEST_F(EmulatedUnit, IdentifiesAsAUsbHidUnitWithTheControllerGiven) {
     ASSERT_EQ(0, OpenUnit());
