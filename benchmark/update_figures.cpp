@@ -12,8 +12,7 @@
 std::vector<uint32_t> MandatedPauses(uint32_t imageSize) {
     std::vector<uint32_t> pauses = {STEP_PAUSE_MS,   STEP_PAUSE_MS, ERASE_REPLY_DELAY_MS,
                                     ERASE_SETTLE_MS, STEP_PAUSE_MS, STEP_PAUSE_MS};
-    const uint64_t blocks = (uint64_t(imageSize) + BLOCK_BYTES - 1) / BLOCK_BYTES;
-    pauses.insert(pauses.end(), blocks, STEP_PAUSE_MS);
+    pauses.insert(pauses.end(), BlockCount(imageSize), STEP_PAUSE_MS);
     return pauses;
 }
 

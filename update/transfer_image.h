@@ -18,3 +18,7 @@ TransferOutcome TransferImage(const uint8_t* image, uint32_t size);
 // Position of the progress bar after `sent` of `size` bytes, 0..100, exact for
 // every 32-bit size.
 uint32_t ProgressPosition(uint32_t sent, uint32_t size);
+// Blocks that an image of `size` bytes takes, a shorter last one included.
+constexpr uint32_t BlockCount(uint32_t size) {
+    return uint32_t((uint64_t(size) + BLOCK_BYTES - 1) / BLOCK_BYTES);
+}

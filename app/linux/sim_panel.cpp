@@ -44,11 +44,11 @@ void Deliver(uint32_t event) {
     OnDeviceChange(event, &broadcast);
 }
 
-uint32_t BlockCount() {
+uint32_t ImageBlockCount() {
     const uint8_t* image = nullptr;
     uint32_t size = 0;
     UiMapFirmwareImage(&image, &size);
-    return (size + BLOCK_BYTES - 1) / BLOCK_BYTES;
+    return BlockCount(size);
 }
 
 } // namespace
@@ -221,7 +221,7 @@ void SimPanel::armFailure() {
         break;
     default:
         command = CMD_WRITE_BLOCK;
-        occurrence = std::max<uint32_t>(BlockCount(), 1);
+        occurrence = std::max<uint32_t>(ImageBlockCount(), 1);
         break;
     }
     SimArmFault(UNIT, command, occurrence,

@@ -177,8 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint32_t exchange = in.ConsumeIntegralInRange<uint32_t>(0, 24);
         uint8_t command = 0;
         uint32_t occurrence = 0;
-        CleanFlowRequest(exchange, uint32_t((imageSize + BLOCK_BYTES - 1) / BLOCK_BYTES), &command,
-                         &occurrence);
+        CleanFlowRequest(exchange, BlockCount(uint32_t(imageSize)), &command, &occurrence);
         if (in.ConsumeBool()) {
             const size_t length = in.ConsumeIntegralInRange<size_t>(0, 64);
             SimArmReply(g_unitIndex, command, occurrence, in.ConsumeBytes<uint8_t>(length));
