@@ -59,7 +59,7 @@ char16_t* WideDuplicate(const char16_t* source) {
 
 // Device paths carry ASCII and perhaps Latin-1 letters; folding those two ranges
 // is what a path comparison needs.
-static char16_t FoldCase(char16_t c) {
+char16_t WideFoldCase(char16_t c) {
     if (c >= u'A' && c <= u'Z') {
         return static_cast<char16_t>(c + 0x20);
     }
@@ -74,7 +74,7 @@ bool WideEqualNoCase(const char16_t* a, const char16_t* b) {
         return a == b;
     }
     for (size_t i = 0;; ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) {
+        if (WideFoldCase(a[i]) != WideFoldCase(b[i])) {
             return false;
         }
         if (a[i] == 0) {

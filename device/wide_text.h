@@ -11,6 +11,8 @@ size_t WideCopy(char16_t* destination, size_t capacity, const char16_t* source);
 size_t WideAppend(char16_t* destination, size_t capacity, const char16_t* source);
 // Newly allocated copy (malloc), or null when out of memory.
 char16_t* WideDuplicate(const char16_t* source);
+// One unit in the letter case that paths are compared in (see WideEqualNoCase).
+char16_t WideFoldCase(char16_t c);
 // Whole-string comparison without regard to letter case.
 bool WideEqualNoCase(const char16_t* a, const char16_t* b);
 // printf-style formatting into a bounded buffer. Supports %s (const char16_t*),

@@ -2,6 +2,7 @@
 // their attributes and capabilities, and reports go through overlapped file I/O so
 // that a unit that stops answering cannot hold the program forever.
 #include "device/hid/hid_port.h"
+#include "device/wide_text.h"
 
 #include <windows.h>
 #include <setupapi.h>
@@ -34,24 +35,20 @@ HANDLE ToWin(HidHandle handle) {
 // copy of the program talking to the same unit would take our replies as its own
 // and we its, even in the middle of an update. Whoever holds an interface's claim,
 // a named object that lives as long as a handle to it is open, has the interface
-// to itself. Its name comes from the path with letters folded to upper case, as
-// the system compares paths.
+// to itself. Its name comes from the path with letters folded, as paths are
+// compared everywhere in the program, so that one interface has one name.
 std::vector<std::pair<HANDLE, HANDLE>> g_claims; // interface handle, its claim
 
-HANDLE ClaimInterface(const wchar_t* path) {
+HANDLE ClaimInterface(const char16_t* path) {
     uint64_t hash = 14695981039346656037ull;
-    for (const wchar_t* unit = path; *unit != 0; ++unit) {
-        const wchar_t folded = *unit >= L'a' && *unit <= L'z' ? *unit - L'a' + L'A' : *unit;
-        hash = (hash ^ uint16_t(folded)) * 1099511628211ull;
+    for (const char16_t* unit = path; *unit != 0; ++unit) {
+        hash = (hash ^ WideFoldCase(*unit)) * 1099511628211ull;
     }
-    wchar_t name[64] = L"Local\\VespraUpdaterInterface-";
-    size_t length = wcslen(name);
-    for (int shift = 60; shift >= 0; shift -= 4) {
-        name[length++] = L"0123456789ABCDEF"[(hash >> shift) & 0xF];
-    }
-    name[length] = 0;
+    char16_t name[64];
+    WideFormat(name, 64, u"Local\\VespraUpdaterInterface-%08x%08x", unsigned(hash >> 32),
+               unsigned(hash & 0xFFFFFFFFu));
     SetLastError(ERROR_SUCCESS);
-    const HANDLE claim = CreateMutexW(nullptr, FALSE, name);
+    const HANDLE claim = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name));
     const DWORD error = GetLastError();
     if (claim != nullptr && error == ERROR_ALREADY_EXISTS) {
         CloseHandle(claim);
@@ -219,7 +216,7 @@ HidHandle HidOpenInterface(const char16_t* path) {
     if (path == nullptr) {
         return HID_INVALID_HANDLE;
     }
-    const HANDLE claim = ClaimInterface(reinterpret_cast<const wchar_t*>(path));
+    const HANDLE claim = ClaimInterface(path);
     if (claim == INVALID_HANDLE_VALUE) {
         return HID_INVALID_HANDLE;
     }
