@@ -261,8 +261,14 @@ TEST_F(ReportIoTest, SuccessfulTransfersLeaveNoLastError) {
 
 TEST_F(ReportIoTest, ASilentUnitTimesOutAndTheLateReplyLandsNowhere) {
     std::vector<uint8_t> abandoned(8, 0xAA);
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     EXPECT_NE(HidReadReport(device_, abandoned.data(), uint32_t(abandoned.size()), 200), 0);
+    QueryPerformanceCounter(&end);
     EXPECT_EQ(PlatformLastError(), uint32_t(ERROR_TIMEOUT));
+    // The read is started again on the way, but waits out its whole time all the same.
+    EXPECT_GE((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart, 199);
 
     // The cancelled read must not fill the old buffer when a reply comes later;
     // the next read gets it whole.
@@ -272,6 +278,36 @@ TEST_F(ReportIoTest, ASilentUnitTimesOutAndTheLateReplyLandsNowhere) {
     ASSERT_EQ(HidReadReport(device_, read.data(), uint32_t(read.size()), 1000), 0);
     EXPECT_EQ(read, reply);
     EXPECT_EQ(abandoned, std::vector<uint8_t>(8, 0xAA));
+}
+
+// A read that has waited for a while is cancelled and started again, so that a
+// report the stack queued without handing it to the waiting read is still taken.
+// Replies that come just before, while and just after that happens, or only after
+// several such restarts, must each be read once, whole and in order.
+TEST_F(ReportIoTest, RepliesAroundARestartedReadAreEachReadOnce) {
+    std::vector<DWORD> delaysMs;
+    for (DWORD delay = 40; delay <= 60; ++delay) {
+        delaysMs.push_back(delay);
+    }
+    delaysMs.push_back(0);
+    delaysMs.push_back(260);
+    for (size_t i = 0; i < delaysMs.size(); ++i) {
+        const uint8_t number = uint8_t(i);
+        std::thread server([this, i, number, &delaysMs] {
+            Sleep(delaysMs[i]);
+            ServerSends({0x02, 0x1B, 0x00, 0x00, number, 0x00, 0x00, 0x00});
+        });
+        std::vector<uint8_t> read(8);
+        EXPECT_EQ(HidReadReport(device_, read.data(), uint32_t(read.size()), 1000), 0)
+            << "reply after " << delaysMs[i] << " ms";
+        server.join();
+        EXPECT_EQ(read, (std::vector<uint8_t>{0x02, 0x1B, 0x00, 0x00, number, 0x00, 0x00, 0x00}))
+            << "reply after " << delaysMs[i] << " ms";
+    }
+    std::vector<uint8_t> nothing(8, 0xAA);
+    EXPECT_NE(HidReadReport(device_, nothing.data(), uint32_t(nothing.size()), 120), 0);
+    EXPECT_EQ(PlatformLastError(), uint32_t(ERROR_TIMEOUT));
+    EXPECT_EQ(nothing, std::vector<uint8_t>(8, 0xAA));
 }
 
 // Every open handle of an interface receives every input report: while one copy
