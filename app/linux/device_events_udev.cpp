@@ -1,6 +1,6 @@
 // Device events of the real program: a udev monitor on the hidraw subsystem,
-// read in the Qt event loop. An added node is an arrival, a removed one a
-// removal carrying the node's path, both as HID interface broadcasts.
+// read in the Qt event loop. An added or changed node is an arrival, a removed
+// one a removal carrying the node's path, both as HID interface broadcasts.
 #include "app/linux/device_events_port.h"
 
 #include <QSocketNotifier>
@@ -35,7 +35,10 @@ void ReadMonitor() {
         const char* node = udev_device_get_devnode(device);
         if (action != nullptr && node != nullptr) {
             const std::string what(action);
-            if (what == "add") {
+            // "change" comes when udev applies rules again (udevadm trigger, as
+            // the package's postinst runs): a unit that could not be opened
+            // before may be open to us now. While a unit is open it changes nothing.
+            if (what == "add" || what == "change") {
                 Deliver(DBT_DEVICEARRIVAL_EVENT, node);
             } else if (what == "remove") {
                 Deliver(DBT_DEVICEREMOVECOMPLETE_EVENT, node);

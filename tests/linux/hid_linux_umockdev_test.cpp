@@ -505,7 +505,7 @@ TEST_F(EmulatedHidraw, NodesThatCannotBeOpenedOrAreAbsentAreRefused) {
 }
 
 // The udev monitor in the Qt event loop: a removed node reaches the dialog's
-// handler as a removal carrying its path, an added one as an arrival.
+// handler as a removal carrying its path, an added or changed one as an arrival.
 TEST_F(EmulatedHidraw, HotplugReachesTheDialogWithTheNodePath) {
     static int argc = 1;
     static char name[] = "hid_linux_umockdev_test";
@@ -532,6 +532,16 @@ TEST_F(EmulatedHidraw, HotplugReachesTheDialogWithTheNodePath) {
     Plug(unit);
     EXPECT_TRUE(waitFor([] { return UnitIsOpen(); }));
     EXPECT_EQ(u"/dev/hidraw3", std::u16string(g_unit.devicePath ? g_unit.devicePath : u""));
+    EXPECT_EQ(TableText(IDS_READY), g_ui.texts[IDC_STATUS_PANE]);
+    EXPECT_TRUE(g_ui.enabled[IDC_UPDATE]);
+
+    // A unit that was not opened when it came (its access rule not yet in place)
+    // is found when udev applies the rules again and announces a change.
+    CloseUnit();
+    g_ui.texts[IDC_STATUS_PANE].clear();
+    g_ui.enabled[IDC_UPDATE] = false;
+    umockdev_testbed_uevent(testbed, unit->syspath.c_str(), "change");
+    EXPECT_TRUE(waitFor([] { return UnitIsOpen(); }));
     EXPECT_EQ(TableText(IDS_READY), g_ui.texts[IDC_STATUS_PANE]);
     EXPECT_TRUE(g_ui.enabled[IDC_UPDATE]);
     UnregisterDeviceEvents();
