@@ -70,7 +70,8 @@ void ForgetDetail(HidInterfaceSet* set) {
 
 // Waits for an overlapped transfer. On time-out the transfer is cancelled and
 // waited for, so that the system no longer writes into the caller's buffer or the
-// OVERLAPPED when this returns. The count of bytes transferred is not judged: HID
+// OVERLAPPED when this returns; one that the system finished while it was being
+// cancelled counts as done. The count of bytes transferred is not judged: HID
 // stacks differ in whether they count the report-ID byte (one reports 59 for a
 // 60-byte report), so the success of the transfer alone counts. After a success
 // the thread's last error is 0, so that a failure judged later from the reply's
@@ -83,9 +84,10 @@ int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t
         }
         if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
             CancelIo(handle);
-            GetOverlappedResult(handle, overlapped, &transferred, TRUE);
-            SetLastError(ERROR_TIMEOUT);
-            return -1;
+            if (!GetOverlappedResult(handle, overlapped, &transferred, TRUE)) {
+                SetLastError(ERROR_TIMEOUT);
+                return -1;
+            }
         }
     }
     if (!GetOverlappedResult(handle, overlapped, &transferred, FALSE)) {
@@ -95,74 +97,40 @@ int FinishTransfer(HANDLE handle, OVERLAPPED* overlapped, BOOL started, uint32_t
     return 0;
 }
 
-// One whole report out, overlapped so that it can be given up after timeoutMs.
-int WriteReport(HANDLE device, const uint8_t* report, uint32_t length, uint32_t timeoutMs) {
-    OVERLAPPED overlapped;
-    std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) {
-        return -1;
-    }
-    const BOOL started = WriteFile(device, report, length, nullptr, &overlapped);
-    const int result = FinishTransfer(device, &overlapped, started, timeoutMs);
-    const DWORD error = GetLastError();
-    CloseHandle(overlapped.hEvent);
-    SetLastError(error);
-    return result;
-}
-
 // A read still pending after this long is cancelled and started again. Wine's
 // HID class driver looks into a handle's report queue and only then queues the
 // read; a report that comes in between stays in the queue while the read waits
 // for the next one, which for a reply never comes. A fresh read takes the queued
 // report at once. Cancelling loses nothing: a read that the driver completed in
-// the meantime still delivers its report, and one it cancelled leaves the report
-// queued. A reply normally comes within a few milliseconds, so the slice costs
-// nothing then and bounds the delay when a reply was overlooked.
-constexpr DWORD READ_SLICE_MS = 50;
+// the meantime still delivers its report (see FinishTransfer), and one it
+// cancelled leaves the report queued. A reply normally comes within a few
+// milliseconds, so the slice costs nothing then and bounds the delay when a
+// reply was overlooked.
+constexpr uint32_t READ_SLICE_MS = 50;
 
-// Reads one report, waiting at most timeoutMs in all; see READ_SLICE_MS.
-int ReadReport(HANDLE device, uint8_t* report, uint32_t length, uint32_t timeoutMs) {
+// One whole report in or out, overlapped so that it can be given up after
+// timeoutMs in all; a read waits in slices of READ_SLICE_MS.
+int TransferReport(HANDLE device, uint8_t* report, uint32_t length, bool write,
+                   uint32_t timeoutMs) {
     OVERLAPPED overlapped;
     std::memset(&overlapped, 0, sizeof overlapped);
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (overlapped.hEvent == nullptr) {
         return -1;
     }
+    const uint32_t slice = write ? timeoutMs : READ_SLICE_MS;
     int result = -1;
-    uint32_t waited = 0;
-    for (;;) {
-        ResetEvent(overlapped.hEvent);
-        DWORD transferred = 0;
-        if (!ReadFile(device, report, length, nullptr, &overlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
-                break;
-            }
-            const uint32_t slice = std::min<uint32_t>(READ_SLICE_MS, timeoutMs - waited);
-            if (WaitForSingleObject(overlapped.hEvent, slice) != WAIT_OBJECT_0) {
-                CancelIo(device);
-                if (!GetOverlappedResult(device, &overlapped, &transferred, TRUE)) {
-                    if (GetLastError() != ERROR_OPERATION_ABORTED) {
-                        break;
-                    }
-                    waited += slice;
-                    if (waited >= timeoutMs) {
-                        SetLastError(ERROR_TIMEOUT);
-                        break;
-                    }
-                    continue;
-                }
-                // The report came while the read was being cancelled.
-                result = 0;
-                break;
-            }
+    for (uint32_t waited = 0;;) {
+        const uint32_t wait = std::min(slice, timeoutMs - waited);
+        const BOOL started = write ? WriteFile(device, report, length, nullptr, &overlapped)
+                                   : ReadFile(device, report, length, nullptr, &overlapped);
+        result = FinishTransfer(device, &overlapped, started, wait);
+        waited += wait;
+        if (result == 0 || GetLastError() != ERROR_TIMEOUT || waited >= timeoutMs) {
+            break;
         }
-        if (GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
-            result = 0;
-        }
-        break;
     }
-    const DWORD error = result == 0 ? DWORD(ERROR_SUCCESS) : GetLastError();
+    const DWORD error = GetLastError();
     CloseHandle(overlapped.hEvent);
     SetLastError(error);
     return result;
@@ -332,11 +300,12 @@ int HidWriteReport(HidHandle handle, const uint8_t* report, uint32_t length) {
         DropQueuedReports(ToWin(handle));
     }
     // A unit that stops taking reports would block a write as surely as a read.
-    return WriteReport(ToWin(handle), report, length, HID_READ_TIMEOUT_MS);
+    return TransferReport(ToWin(handle), const_cast<uint8_t*>(report), length, true,
+                          HID_READ_TIMEOUT_MS);
 }
 
 int HidReadReport(HidHandle handle, uint8_t* report, uint32_t length, uint32_t timeoutMs) {
-    return ReadReport(ToWin(handle), report, length, timeoutMs);
+    return TransferReport(ToWin(handle), report, length, false, timeoutMs);
 }
 
 void HidCloseInterface(HidHandle handle) {
