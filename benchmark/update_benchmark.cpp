@@ -17,6 +17,7 @@
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 #include "benchmark/clocks.h"
+#include "benchmark/pause_log.h"
 #include "benchmark/pauses_alone.h"
 #include "benchmark/update_figures.h"
 #include "update/transfer_image.h"
@@ -35,9 +36,11 @@ int main() {
     }
 
     const uint32_t imageSize = ResFirmwareImageSize();
+    StartPauseLog();
     const ClockReading start = ReadClocks();
     UpdateProcedure();
     const ClockReading elapsed = ElapsedSince(start);
+    const PauseLog pauses = StopPauseLog();
 
     const uint8_t* image = ResFirmwareImageData();
     const std::vector<uint8_t>& flash = SimGetInterface(unit).controller.flash;
@@ -49,6 +52,7 @@ int main() {
     PrintUpdateFigures("whole update without windows, " + std::to_string(SimExchangeCount() - 3) +
                            " exchanges",
                        imageSize, written, elapsed);
+    PrintUpdatePauses(double(MandatedPausesMs(imageSize)), elapsed, pauses);
     PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     CloseUnit();
     return written ? 0 : 1;

@@ -23,6 +23,7 @@
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 #include "benchmark/clocks.h"
+#include "benchmark/pause_log.h"
 #include "benchmark/pauses_alone.h"
 #include "benchmark/update_figures.h"
 
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
             QMessageBox* box = qobject_cast<QMessageBox*>(widget);
             if (box != nullptr && box->isVisible()) {
                 answer.stop();
+                StartPauseLog();
                 start = ReadClocks();
                 box->button(QMessageBox::Ok)->click();
                 return;
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
     answer.start(5);
     qobject_cast<QPushButton*>(dialog.control(IDC_UPDATE))->click();
     const ClockReading elapsed = ElapsedSince(start);
+    const PauseLog pauses = StopPauseLog();
 
     const uint32_t imageSize = ResFirmwareImageSize();
     const uint8_t* image = ResFirmwareImageData();
@@ -74,6 +77,7 @@ int main(int argc, char** argv) {
     PrintUpdateFigures("whole update in the dialog, on " +
                            QGuiApplication::platformName().toStdString(),
                        imageSize, written, elapsed);
+    PrintUpdatePauses(double(MandatedPausesMs(imageSize)), elapsed, pauses);
     PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     dialog.close();
     return written ? 0 : 1;

@@ -16,6 +16,7 @@
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 #include "benchmark/clocks.h"
+#include "benchmark/pause_log.h"
 #include "benchmark/pauses_alone.h"
 #include "benchmark/update_figures.h"
 
@@ -44,6 +45,7 @@ void CALLBACK AnswerConfirmation(HWND, UINT, UINT_PTR timer, DWORD) {
         return;
     }
     KillTimer(nullptr, timer);
+    StartPauseLog();
     g_start = ReadClocks();
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
@@ -88,6 +90,7 @@ int main() {
     SendMessageW(g_dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(g_dialog, IDC_UPDATE)));
     const ClockReading elapsed = ElapsedSince(g_start);
+    const PauseLog pauses = StopPauseLog();
 
     const uint32_t imageSize = ResFirmwareImageSize();
     const uint8_t* image = ResFirmwareImageData();
@@ -100,6 +103,7 @@ int main() {
                          flash.size() >= imageSize &&
                          std::equal(image, image + imageSize, flash.begin());
     PrintUpdateFigures("whole update in the dialog", imageSize, written, elapsed);
+    PrintUpdatePauses(double(MandatedPausesMs(imageSize)), elapsed, pauses);
     PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     DestroyWindow(g_dialog);
     return written ? 0 : 1;
