@@ -16,7 +16,9 @@ int ResLoadString(uint16_t id, uint16_t language, char16_t* buffer, int capacity
 int ResStringIds(const uint16_t** ids);
 
 // The language the locale asks for: LC_ALL, then LC_MESSAGES, then LANG (the
-// first one set and not empty); German for "de*", English otherwise.
+// first one set and not empty) give the locale; unless it is C or POSIX, the
+// first "de*" or "en*" entry of LANGUAGE decides, and without one the locale:
+// German for "de*", English otherwise.
 uint16_t ResLanguageFromEnvironment();
 
 struct ResDialogControl {

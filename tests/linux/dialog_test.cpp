@@ -71,6 +71,7 @@ QString WithInstructions(uint16_t id) {
 
 void SetLanguage(const char* locale) {
     qputenv("LC_ALL", locale);
+    qunsetenv("LANGUAGE");
     InstallPlatformTranslations(ResLanguageFromEnvironment());
 }
 

@@ -180,7 +180,7 @@ class LanguageFromEnvironment : public ::testing::Test {
         }
     }
     void TearDown() override {
-        for (size_t i = 0; i < 3; ++i) {
+        for (size_t i = 0; i < 4; ++i) {
             Set(kNames[i], saved_[i].first ? saved_[i].second.c_str() : nullptr);
         }
     }
@@ -191,7 +191,7 @@ class LanguageFromEnvironment : public ::testing::Test {
             unsetenv(name);
         }
     }
-    static constexpr const char* kNames[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    static constexpr const char* kNames[4] = {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"};
     std::vector<std::pair<bool, std::string>> saved_;
 };
 
@@ -200,29 +200,47 @@ TEST_F(LanguageFromEnvironment, FirstSetVariableDecidesAndOnlyGermanIsGerman) {
         const char* lcAll;
         const char* lcMessages;
         const char* lang;
+        const char* language; // LANGUAGE
         uint16_t expected;
     };
     const Case cases[] = {
-        {nullptr, nullptr, nullptr, RES_LANG_ENGLISH},
-        {nullptr, nullptr, "de_DE.UTF-8", RES_LANG_GERMAN},
-        {nullptr, nullptr, "de", RES_LANG_GERMAN},
-        {nullptr, nullptr, "en_US.UTF-8", RES_LANG_ENGLISH},
-        {nullptr, nullptr, "fr_FR.UTF-8", RES_LANG_ENGLISH},
-        {nullptr, nullptr, "C", RES_LANG_ENGLISH},
-        {nullptr, "de_AT.UTF-8", "en_US.UTF-8", RES_LANG_GERMAN},
-        {nullptr, "en_GB.UTF-8", "de_DE.UTF-8", RES_LANG_ENGLISH},
-        {"C", nullptr, "de_DE.UTF-8", RES_LANG_ENGLISH},
-        {"de_CH.UTF-8", "en_US.UTF-8", "en_US.UTF-8", RES_LANG_GERMAN},
-        {"", "", "de_DE.UTF-8", RES_LANG_GERMAN}, // empty counts as not set
-        {"", "en_US.UTF-8", "de_DE.UTF-8", RES_LANG_ENGLISH},
+        {nullptr, nullptr, nullptr, nullptr, RES_LANG_ENGLISH},
+        {nullptr, nullptr, "de_DE.UTF-8", nullptr, RES_LANG_GERMAN},
+        {nullptr, nullptr, "de", nullptr, RES_LANG_GERMAN},
+        {nullptr, nullptr, "en_US.UTF-8", nullptr, RES_LANG_ENGLISH},
+        {nullptr, nullptr, "fr_FR.UTF-8", nullptr, RES_LANG_ENGLISH},
+        {nullptr, nullptr, "C", nullptr, RES_LANG_ENGLISH},
+        {nullptr, "de_AT.UTF-8", "en_US.UTF-8", nullptr, RES_LANG_GERMAN},
+        {nullptr, "en_GB.UTF-8", "de_DE.UTF-8", nullptr, RES_LANG_ENGLISH},
+        {"C", nullptr, "de_DE.UTF-8", nullptr, RES_LANG_ENGLISH},
+        {"de_CH.UTF-8", "en_US.UTF-8", "en_US.UTF-8", nullptr, RES_LANG_GERMAN},
+        {"", "", "de_DE.UTF-8", nullptr, RES_LANG_GERMAN}, // empty counts as not set
+        {"", "en_US.UTF-8", "de_DE.UTF-8", nullptr, RES_LANG_ENGLISH},
+        // The desktop's interface languages outrank the locale's.
+        {nullptr, nullptr, "en_US.UTF-8", "de_DE:de", RES_LANG_GERMAN},
+        {nullptr, nullptr, "de_DE.UTF-8", "en_US:en", RES_LANG_ENGLISH},
+        {"de_DE.UTF-8", nullptr, nullptr, "en", RES_LANG_ENGLISH},
+        {nullptr, nullptr, "C.UTF-8", "de", RES_LANG_GERMAN},
+        // Its first entry in either language decides, ...
+        {nullptr, nullptr, "en_US.UTF-8", "fr_FR:de_CH:en", RES_LANG_GERMAN},
+        {nullptr, nullptr, "en_US.UTF-8", "::de", RES_LANG_GERMAN},
+        // ... and without one the locale does.
+        {nullptr, nullptr, "de_DE.UTF-8", "fr_FR:fr", RES_LANG_GERMAN},
+        {nullptr, nullptr, "de_DE.UTF-8", "", RES_LANG_GERMAN},
+        {nullptr, nullptr, "de_DE.UTF-8", "d:e", RES_LANG_GERMAN},
+        // The C locale ignores it, as when nothing is set.
+        {nullptr, nullptr, "C", "de", RES_LANG_ENGLISH},
+        {"POSIX", nullptr, "de_DE.UTF-8", "de", RES_LANG_ENGLISH},
+        {nullptr, nullptr, nullptr, "de", RES_LANG_ENGLISH},
     };
     for (const Case& c : cases) {
         Set("LC_ALL", c.lcAll);
         Set("LC_MESSAGES", c.lcMessages);
         Set("LANG", c.lang);
+        Set("LANGUAGE", c.language);
         EXPECT_EQ(ResLanguageFromEnvironment(), c.expected)
             << (c.lcAll ? c.lcAll : "-") << " / " << (c.lcMessages ? c.lcMessages : "-") << " / "
-            << (c.lang ? c.lang : "-");
+            << (c.lang ? c.lang : "-") << " / " << (c.language ? c.language : "-");
     }
 }
 
