@@ -6,17 +6,17 @@
 #include "benchmark/update_figures.h"
 #include "device/hid/clock_port.h"
 
+// Timed through the pause log, as the update's pauses are.
 PausesAlone TimePausesAlone(uint32_t imageSize) {
     const std::vector<uint32_t> pauses = MandatedPauses(imageSize);
     PausesAlone alone;
-    alone.lateMs.reserve(pauses.size());
+    StartPauseLog();
     const ClockReading start = ReadClocks();
     for (uint32_t pause : pauses) {
-        const double before = WallClockMs();
         PlatformSleep(pause);
-        alone.lateMs.push_back(WallClockMs() - before - pause);
     }
     alone.elapsed = ElapsedSince(start);
+    alone.lateMs = StopPauseLog().lateMs;
     return alone;
 }
 

@@ -8,8 +8,10 @@
 
 namespace {
 
-// "de", "de_AT", "de_DE.UTF-8": German; "en...": English; anything else neither.
-int NamedLanguage(const char* value) {
+// "de", "de_AT", "de_DE.UTF-8": German; "en...": English; anything else 0. The
+// second character is read only after a matching first one, so never past the
+// end; a one-letter entry's ':' matches no second letter.
+uint16_t NamedLanguage(const char* value) {
     if (value[0] == 'd' && value[1] == 'e') {
         return RES_LANG_GERMAN;
     }
@@ -44,12 +46,11 @@ uint16_t ResLanguageFromEnvironment() {
     if (const char* list = std::getenv("LANGUAGE")) {
         const char* entry = list;
         while (*entry != '\0') {
-            const size_t length = std::strcspn(entry, ":");
-            const int named = length >= 2 ? NamedLanguage(entry) : 0;
+            const uint16_t named = NamedLanguage(entry);
             if (named != 0) {
-                return static_cast<uint16_t>(named);
+                return named;
             }
-            entry += length;
+            entry += std::strcspn(entry, ":");
             if (*entry == ':') {
                 ++entry;
             }
