@@ -1,8 +1,9 @@
 #include "benchmark/pause_log.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
+
+#include "benchmark/update_figures.h"
 
 namespace {
 
@@ -58,7 +59,8 @@ double PrintLateness(const std::vector<double>& lateMs) {
     return stalledMs;
 }
 
-void PrintUpdatePauses(double mandatedMs, const ClockReading& update, const PauseLog& log) {
+void PrintUpdatePauses(uint32_t imageSize, const ClockReading& update, const PauseLog& log) {
+    const double mandatedMs = double(MandatedPausesMs(imageSize));
     std::printf("the update's own %zu pauses\n", log.lateMs.size());
     const double stalledMs = PrintLateness(log.lateMs);
     const double betweenMs = update.wallMs - log.pausedMs;

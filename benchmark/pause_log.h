@@ -4,6 +4,7 @@
 // the same run, into pauses the host held off the processor, the pauses' usual
 // lateness, and the program's own work between its pauses.
 #pragma once
+#include <cstdint>
 #include <vector>
 
 #include "benchmark/clocks.h"
@@ -28,5 +29,6 @@ constexpr double STALL_MS = 0.2;
 // Returns the milliseconds that the held pauses were late in all.
 double PrintLateness(const std::vector<double>& lateMs);
 
-// Prints how the update's time beyond its mandated pauses is made up.
-void PrintUpdatePauses(double mandatedMs, const ClockReading& update, const PauseLog& log);
+// Prints how the update's time beyond the pauses it must take for an image of
+// this size is made up.
+void PrintUpdatePauses(uint32_t imageSize, const ClockReading& update, const PauseLog& log);

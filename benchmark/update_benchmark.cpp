@@ -52,7 +52,7 @@ int main() {
     PrintUpdateFigures("whole update without windows, " + std::to_string(SimExchangeCount() - 3) +
                            " exchanges",
                        imageSize, written, elapsed);
-    PrintUpdatePauses(double(MandatedPausesMs(imageSize)), elapsed, pauses);
+    PrintUpdatePauses(imageSize, elapsed, pauses);
     PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     CloseUnit();
     return written ? 0 : 1;

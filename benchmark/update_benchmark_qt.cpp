@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     PrintUpdateFigures("whole update in the dialog, on " +
                            QGuiApplication::platformName().toStdString(),
                        imageSize, written, elapsed);
-    PrintUpdatePauses(double(MandatedPausesMs(imageSize)), elapsed, pauses);
+    PrintUpdatePauses(imageSize, elapsed, pauses);
     PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     dialog.close();
     return written ? 0 : 1;

@@ -103,7 +103,7 @@ int main() {
                          flash.size() >= imageSize &&
                          std::equal(image, image + imageSize, flash.begin());
     PrintUpdateFigures("whole update in the dialog", imageSize, written, elapsed);
-    PrintUpdatePauses(double(MandatedPausesMs(imageSize)), elapsed, pauses);
+    PrintUpdatePauses(imageSize, elapsed, pauses);
     PrintPausesAloneFigures(imageSize, elapsed, TimePausesAlone(imageSize));
     DestroyWindow(g_dialog);
     return written ? 0 : 1;
