@@ -4,7 +4,8 @@ data for the Linux program and the tests, so that both builds take every text,
 number and the firmware image from the same files.
 
     generate_resource_data.py SCRIPT.rc OUTPUT_DIR
-        writes resource_strings.cpp, resource_dialogs.cpp and resource_image.cpp
+        writes resource_strings.cpp, resource_dialogs.cpp, resource_version.cpp and
+        resource_image.cpp
     generate_resource_data.py --list SCRIPT.rc
         prints the files the script is made of (SOURCE path) and the files it
         embeds (EMBED type id path), for the build to depend on
@@ -53,7 +54,15 @@ WINDOWS_CONSTANTS = {
     "SUBLANG_GERMAN": 0x01,
     "RT_MANIFEST": 24,
     "CREATEPROCESS_MANIFEST_RESOURCE_ID": 1,
+    "VS_VERSION_INFO": 1,
+    "VS_FFI_FILEFLAGSMASK": 0x3F,
+    "VOS_NT_WINDOWS32": 0x40004,
+    "VFT_APP": 0x1,
+    "VFT2_UNKNOWN": 0x0,
 }
+
+# The fixed part of a version resource, in the order VS_FIXEDFILEINFO holds it.
+VERSION_FIXED_FIELDS = ("FILEFLAGSMASK", "FILEFLAGS", "FILEOS", "FILETYPE", "FILESUBTYPE")
 
 # What the resource compiler adds on its own.
 CONTROL_DEFAULT_STYLE = 0x40000000 | 0x10000000  # WS_CHILD | WS_VISIBLE
@@ -270,6 +279,7 @@ class Parser:
         self.strings = {}  # (language, id) -> text
         self.dialogs = {}  # (id, language) -> dict
         self.embedded = []  # (type, id, language, path)
+        self.version = None  # the one version resource, a dict
 
     def peek(self, offset=0):
         index = self.position + offset
@@ -382,6 +392,9 @@ class Parser:
         if self.at("id", "DIALOGEX"):
             self.take()
             self.dialog(resource_id, start)
+        elif self.at("id", "VERSIONINFO"):
+            self.take()
+            self.version_info(resource_id, start)
         elif self.at("id", "BITMAP") or self.at("id", "ICON") or self.at("id", "RCDATA"):
             self.embed(self.take().value, resource_id)
         else:
@@ -439,6 +452,80 @@ class Parser:
         if key in self.dialogs:
             raise ScriptError(f"{start.where}: dialog {dialog_id} defined twice")
         self.dialogs[key] = dialog
+
+    def version_info(self, resource_id, start):
+        if self.version is not None:
+            raise ScriptError(f"{start.where}: a second version resource")
+        version = {"id": resource_id, "language": self.language, "texts": [],
+                   "translations": []}
+        while not (self.at("id", "BEGIN") or self.at("punct", "{")):
+            option = self.take()
+            if option.value in ("FILEVERSION", "PRODUCTVERSION"):
+                parts = [self.expression()]
+                for _ in range(3):
+                    self.expect_punct(",")
+                    parts.append(self.expression())
+                if any(not 0 <= part <= 0xFFFF for part in parts):
+                    raise ScriptError(f"{option.where}: version parts are 16-bit numbers")
+                version[option.value] = parts
+            elif option.value in VERSION_FIXED_FIELDS:
+                version[option.value] = self.expression()
+            else:
+                self.fail("a version statement or BEGIN", option)
+        missing = [name for name in ("FILEVERSION", "PRODUCTVERSION") + VERSION_FIXED_FIELDS
+                   if name not in version]
+        if missing:
+            raise ScriptError(f"{start.where}: version resource without {', '.join(missing)}")
+        self.block_begin()
+        while not self.block_end():
+            keyword = self.take()
+            if keyword.value != "BLOCK":
+                self.fail("BLOCK", keyword)
+            name = self.string()
+            if name == "StringFileInfo":
+                self.version_string_blocks(version)
+            elif name == "VarFileInfo":
+                self.version_translations(version)
+            else:
+                raise ScriptError(f"{keyword.where}: unknown version block {name!r}")
+        self.version = version
+
+    def version_string_blocks(self, version):
+        self.block_begin()
+        while not self.block_end():
+            keyword = self.take()
+            if keyword.value != "BLOCK":
+                self.fail("BLOCK", keyword)
+            key = self.string()
+            if not re.fullmatch(r"[0-9A-Fa-f]{8}", key):
+                raise ScriptError(f"{keyword.where}: string block {key!r} is not "
+                                  "four hex digits of language and four of code page")
+            language, code_page = int(key[:4], 16), int(key[4:], 16)
+            self.block_begin()
+            names = set()
+            while not self.block_end():
+                value_keyword = self.take()
+                if value_keyword.value != "VALUE":
+                    self.fail("VALUE", value_keyword)
+                name = self.string()
+                self.expect_punct(",")
+                text = self.string()
+                if name in names:
+                    raise ScriptError(f"{value_keyword.where}: {name} twice in block {key}")
+                names.add(name)
+                version["texts"].append((language, code_page, name, text))
+
+    def version_translations(self, version):
+        self.block_begin()
+        while not self.block_end():
+            keyword = self.take()
+            if keyword.value != "VALUE" or self.string() != "Translation":
+                self.fail('VALUE "Translation"', keyword)
+            while self.at("punct", ","):
+                self.take()
+                language = self.expression()
+                self.expect_punct(",")
+                version["translations"].append((language, self.expression()))
 
     def control(self):
         keyword = self.take()
@@ -556,6 +643,28 @@ def dialogs_source(parser):
     return "\n".join(lines) + "\n"
 
 
+def version_source(parser):
+    version = parser.version
+    if version is None:
+        raise ScriptError("the script has no version resource")
+    lines = [HEADER, '#include "res/resource_tables.h"', "",
+             "static const ResVersionText s_texts[] = {"]
+    for language, code_page, name, text in version["texts"]:
+        lines.append(f'    {{0x{language:04X}, {code_page}, "{name}", {cpp_wide(text)}}},')
+    lines.append("};")
+    pairs = ", ".join(f"0x{language:04X}, {code_page}"
+                      for language, code_page in version["translations"])
+    lines.append(f"static const uint16_t s_translations[] = {{{pairs}}};")
+    numbers = lambda parts: "{" + ", ".join(map(str, parts)) + "}"
+    fixed = ", ".join(f"0x{version[name]:X}u" for name in VERSION_FIXED_FIELDS)
+    lines.append("")
+    lines.append(f"const ResVersionInfo g_resVersion = {{{version['id']}, {version['language']}, "
+                 f"{numbers(version['FILEVERSION'])}, {numbers(version['PRODUCTVERSION'])}, "
+                 f"{fixed}, {len(version['texts'])}, s_texts, "
+                 f"{len(version['translations'])}, s_translations}};")
+    return "\n".join(lines) + "\n"
+
+
 def image_source(parser):
     images = [e for e in parser.embedded if e[0] == "RCDATA" and e[1] == FIRMWARE_IMAGE_ID]
     if len(images) != 1:
@@ -597,6 +706,7 @@ def main(argv):
     files = {
         "resource_strings.cpp": strings_source(parser, preprocessor.macros),
         "resource_dialogs.cpp": dialogs_source(parser),
+        "resource_version.cpp": version_source(parser),
         "resource_image.cpp": image,
     }
     for name, text in files.items():

@@ -47,6 +47,29 @@ struct ResDialogTemplate {
 // Null when the template is absent in that language.
 const ResDialogTemplate* ResFindDialog(uint16_t id, uint16_t language);
 
+// The version resource: its fixed numbers and its texts, one block of them per
+// language (keyed as Windows keys them: language 0x0409 or 0x0407, code page 1200).
+struct ResVersionText {
+    uint16_t language;
+    uint16_t codePage;
+    const char* name; // "FileVersion", "ProductName", ...
+    const char16_t* value;
+};
+
+struct ResVersionInfo {
+    uint16_t id;
+    uint16_t language; // of the resource itself
+    uint16_t fileVersion[4];
+    uint16_t productVersion[4];
+    uint32_t fileFlagsMask, fileFlags, fileOs, fileType, fileSubtype;
+    int textCount;
+    const ResVersionText* texts;
+    int translationCount;
+    const uint16_t* translations; // language, code page; language, code page; ...
+};
+
+const ResVersionInfo* ResVersion();
+
 // The embedded firmware image, byte for byte the file that the resource script
 // embeds as raw data 142; never empty, its size a multiple of 4 (the build checks).
 const uint8_t* ResFirmwareImageData();

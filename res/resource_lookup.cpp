@@ -39,6 +39,10 @@ const ResDialogTemplate* ResFindDialog(uint16_t id, uint16_t language) {
     return nullptr;
 }
 
+const ResVersionInfo* ResVersion() {
+    return &g_resVersion;
+}
+
 const uint8_t* ResFirmwareImageData() {
     return g_resFirmwareImage;
 }

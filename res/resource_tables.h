@@ -25,3 +25,5 @@ extern const int g_resDialogCount;
 
 extern const uint8_t g_resFirmwareImage[];
 extern const uint32_t g_resFirmwareImageSize;
+
+extern const ResVersionInfo g_resVersion;

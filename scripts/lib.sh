@@ -77,3 +77,20 @@ stop_xvfb() {
     if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
     if command -v wineserver >/dev/null 2>&1 && [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
 }
+
+# What scripts/release and its checks need beyond the build: Debian's packaging
+# tools (hardening-check is in devscripts), the code signer (its -time option
+# keeps signatures reproducible) and a PE reader for the checks.
+RELEASE_PACKAGES=(debhelper devscripts osslsigncode openssl python3-pefile)
+
+install_release_packages() {
+    local missing=()
+    for p in "${RELEASE_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root apt-get update -q
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+}

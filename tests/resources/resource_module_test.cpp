@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
@@ -308,6 +309,61 @@ TEST(ResourceModule, FirmwareImageIsTheGeneratedImageByteForByte) {
     ASSERT_NE(image.data, nullptr);
     ASSERT_EQ(image.size, ResFirmwareImageSize());
     EXPECT_EQ(std::memcmp(image.data, ResFirmwareImageData(), image.size), 0);
+}
+
+// Read as Explorer reads it: through the version API on the file, block by
+// block in each language the translation list names.
+TEST(ResourceModule, VersionResourceIsTheGeneratedOneInBothLanguages) {
+    const ResVersionInfo* expected = ResVersion();
+    Bytes raw = FindRaw(RT_VERSION, expected->id, expected->language);
+    ASSERT_NE(raw.data, nullptr) << "one version resource, language-neutral";
+
+    wchar_t path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<uint8_t> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, info.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    const uint16_t* file = expected->fileVersion;
+    const uint16_t* product = expected->productVersion;
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(file[0] << 16 | file[1]));
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(file[2] << 16 | file[3]));
+    EXPECT_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(product[0] << 16 | product[1]));
+    EXPECT_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(product[2] << 16 | product[3]));
+    EXPECT_EQ(fixed->dwFileFlagsMask, expected->fileFlagsMask);
+    EXPECT_EQ(fixed->dwFileFlags, expected->fileFlags);
+    EXPECT_EQ(fixed->dwFileOS, expected->fileOs);
+    EXPECT_EQ(fixed->dwFileType, expected->fileType);
+    EXPECT_EQ(fixed->dwFileSubtype, expected->fileSubtype);
+
+    const uint16_t* pairs = nullptr;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(const_cast<uint16_t**>(&pairs)), &length));
+    ASSERT_EQ(length, 4u * expected->translationCount);
+    for (int i = 0; i < 2 * expected->translationCount; ++i) {
+        EXPECT_EQ(pairs[i], expected->translations[i]) << i;
+    }
+
+    ASSERT_GT(expected->textCount, 0);
+    for (int i = 0; i < expected->textCount; ++i) {
+        const ResVersionText& text = expected->texts[i];
+        wchar_t query[128];
+        swprintf(query, 128, L"\\StringFileInfo\\%04X%04X\\%hs", text.language, text.codePage,
+                 text.name);
+        const wchar_t* value = nullptr;
+        ASSERT_TRUE(VerQueryValueW(
+            info.data(), query, reinterpret_cast<void**>(const_cast<wchar_t**>(&value)), &length))
+            << text.name << " in " << text.language;
+        std::u16string loaded(reinterpret_cast<const char16_t*>(value));
+        EXPECT_TRUE(loaded == text.value) << text.name << " in " << text.language;
+    }
 }
 
 } // namespace

@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "update/ui_port.h"
 #include "device/wide_text.h"
+#include "res/firmware_image.h"
 #include "res/resource_data.h"
 #include "res/resource_ids.h"
 
@@ -338,6 +341,60 @@ TEST(FirmwareImage, IsTheFileByteForByte) {
     EXPECT_GT(bytes.size(), 0u);
     EXPECT_EQ(bytes.size() % 4, 0u);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), ResFirmwareImageData()));
+}
+
+// Explorer shows the block of the user's language; a name missing there, or a
+// number that is not the program's, would be a wrong statement about the file.
+TEST(VersionResource, NumbersAreTheProgramsVersionAndEveryLanguageSaysTheSame) {
+    const ResVersionInfo* version = ResVersion();
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->id, 1); // the ID Windows looks the version up by
+    unsigned major = 0;
+    unsigned minor = 0;
+    ASSERT_EQ(std::sscanf(VESPRA_PROJECT_VERSION, "%u.%u", &major, &minor), 2);
+    EXPECT_EQ(FIRMWARE_IMAGE_VERSION, (major << 8) | minor);
+    const uint16_t expected[4] = {static_cast<uint16_t>(major), static_cast<uint16_t>(minor), 0, 0};
+    const std::string ascii = std::string(VESPRA_PROJECT_VERSION) + ".0.0";
+    const std::u16string dotted(ascii.begin(), ascii.end());
+    EXPECT_TRUE(std::equal(expected, expected + 4, version->fileVersion));
+    EXPECT_TRUE(std::equal(expected, expected + 4, version->productVersion));
+    EXPECT_EQ(version->fileFlags, 0u) << "a release: not a debug, pre-release or patched build";
+    EXPECT_EQ(version->fileType, 1u) << "an application";
+
+    const char* required[] = {"CompanyName",  "FileDescription", "FileVersion",
+                              "InternalName", "LegalCopyright",  "OriginalFilename",
+                              "ProductName",  "ProductVersion"};
+    ASSERT_EQ(version->translationCount, 2);
+    const uint16_t languages[] = {0x0409, 0x0407};
+    for (int t = 0; t < version->translationCount; ++t) {
+        SCOPED_TRACE(t);
+        uint16_t language = version->translations[2 * t];
+        EXPECT_EQ(language, languages[t]);
+        EXPECT_EQ(version->translations[2 * t + 1], 1200) << "UTF-16";
+        std::set<std::string> names;
+        for (int i = 0; i < version->textCount; ++i) {
+            const ResVersionText& text = version->texts[i];
+            if (text.language != language) {
+                continue;
+            }
+            EXPECT_EQ(text.codePage, 1200);
+            EXPECT_GT(std::char_traits<char16_t>::length(text.value), 0u) << text.name;
+            names.insert(text.name);
+            if (std::strcmp(text.name, "FileVersion") == 0 ||
+                std::strcmp(text.name, "ProductVersion") == 0) {
+                EXPECT_TRUE(std::u16string(text.value) == dotted) << text.name;
+            }
+            if (std::strcmp(text.name, "OriginalFilename") == 0) {
+                EXPECT_TRUE(std::u16string(text.value) == u"vespra-updater.exe");
+            }
+        }
+        EXPECT_EQ(names, std::set<std::string>(std::begin(required), std::end(required)));
+    }
+    for (int i = 0; i < version->textCount; ++i) {
+        const uint16_t language = version->texts[i].language;
+        EXPECT_TRUE(language == languages[0] || language == languages[1])
+            << "a block no translation names: " << language;
+    }
 }
 
 } // namespace
