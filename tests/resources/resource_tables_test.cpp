@@ -86,6 +86,12 @@ TEST(StringTable, KeepsWhitespaceLineBreaksAndSpecialLettersAsWritten) {
         {IDS_ADDRESS_NOT_SET, RES_LANG_GERMAN, u"Das Update wird abgebrochen", true},
         {IDS_TRY_AGAIN, RES_LANG_ENGLISH, u"please contact the TAVELIN Service", true},
         {IDS_APPLICATION_ERROR_CAPTION, RES_LANG_GERMAN, u"Fehler in der Anwendung", true},
+        {IDS_NODE_ACCESS_DENIED, RES_LANG_ENGLISH,
+         u"the README section 'Access to the unit on "
+         u"Linux' into /etc/udev/rules.d/70-vespra-updater.rules.",
+         false},
+        {IDS_NODE_ACCESS_DENIED, RES_LANG_GERMAN, u"darf sie nicht \u00f6ffnen.", false},
+        {IDS_UNIT_HELD_ELSEWHERE, RES_LANG_GERMAN, u"wieder an.", true},
     };
     for (const Case& c : cases) {
         std::u16string text = Load(c.id, c.language);
@@ -98,14 +104,14 @@ TEST(StringTable, KeepsWhitespaceLineBreaksAndSpecialLettersAsWritten) {
     }
 }
 
-// The two format entries go through the wide formatted print with a fixed list of
+// The format entries go through the wide formatted print with a fixed list of
 // arguments; any other conversion in them, or a '%' anywhere else, would read
 // arguments that are not there.
 TEST(StringTable, OnlyTheFormatEntriesHoldConversionsAndExactlyTheirOwn) {
     for (uint16_t id : StringIds()) {
         for (uint16_t language : kLanguages) {
             std::u16string text = Load(id, language);
-            if (id == IDS_INCOMPATIBLE_TEXT) {
+            if (id == IDS_INCOMPATIBLE_TEXT || id == IDS_NODE_ACCESS_DENIED) {
                 EXPECT_EQ(Count(text, u"%"), 1u) << language;
                 EXPECT_EQ(Count(text, u"%s"), 1u) << language;
             } else if (id == IDS_ERROR_CODE_LINE) {
