@@ -311,9 +311,9 @@ TEST_F(ReportIoTest, RepliesAroundARestartedReadAreEachReadOnce) {
 }
 
 // Every open handle of an interface receives every input report: while one copy
-// of the program has an interface open, another one must not open it, however
-// the letters of its path are cased.
-TEST(ReportIo, AnInterfaceOpenElsewhereDoesNotOpenUntilItIsClosed) {
+// of the program has an interface claimed, another one must not claim it,
+// however the letters of its path are cased. Opening alone claims nothing.
+TEST(ReportIo, AnInterfaceClaimedElsewhereIsNotClaimedUntilItIsClosed) {
     wchar_t name[64];
     wsprintfW(name, L"\\\\.\\pipe\\vespra-claim-%lu", GetCurrentProcessId());
     wchar_t upper[64];
@@ -327,15 +327,20 @@ TEST(ReportIo, AnInterfaceOpenElsewhereDoesNotOpenUntilItIsClosed) {
     }
     const HidHandle elsewhere = HidOpenInterface(reinterpret_cast<const char16_t*>(name));
     ASSERT_NE(elsewhere, HID_INVALID_HANDLE);
+    ASSERT_EQ(HidClaimInterface(elsewhere), 0);
 
     for (const wchar_t* path : {name, upper}) {
-        EXPECT_EQ(HidOpenInterface(reinterpret_cast<const char16_t*>(path)), HID_INVALID_HANDLE);
+        const HidHandle second = HidOpenInterface(reinterpret_cast<const char16_t*>(path));
+        ASSERT_NE(second, HID_INVALID_HANDLE);
+        EXPECT_EQ(HidClaimInterface(second), HID_CLAIM_HELD);
         EXPECT_EQ(PlatformLastError(), uint32_t(ERROR_BUSY));
+        HidCloseInterface(second);
     }
 
     HidCloseInterface(elsewhere);
     const HidHandle again = HidOpenInterface(reinterpret_cast<const char16_t*>(name));
-    EXPECT_NE(again, HID_INVALID_HANDLE);
+    ASSERT_NE(again, HID_INVALID_HANDLE);
+    EXPECT_EQ(HidClaimInterface(again), 0);
     HidCloseInterface(again);
     for (HANDLE server : servers) {
         CloseHandle(server);
