@@ -165,8 +165,8 @@ TEST_F(WineHidStack, OpenUnitAsAnotherCopy) {
     if (result == OPEN_NO_UNIT) {
         EXPECT_EQ(UnitRefusal::HeldByAnotherCopy, RefusedUnit(nullptr));
         DetectUnit();
-        EXPECT_EQ(TableText(IDS_NO_UNIT) + u"\r\n\r\n" + TableText(IDS_INSTRUCTIONS) +
-                      u"\r\n\r\n" + TableText(IDS_UNIT_HELD_ELSEWHERE),
+        EXPECT_EQ(TableText(IDS_NO_UNIT) + u"\r\n\r\n" + TableText(IDS_INSTRUCTIONS) + u"\r\n\r\n" +
+                      TableText(IDS_UNIT_HELD_ELSEWHERE),
                   g_ui.texts[IDC_STATUS_PANE]);
     }
 }
