@@ -4,6 +4,18 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
+# What the Linux program needs to be built and started, and nothing else:
+# scripts/run installs these alone, without recommended packages. Python runs
+# the generator of the resource tables; qt6-base-dev brings Qt's platform
+# plugins.
+RUN_PACKAGES=(
+    g++ cmake ninja-build pkg-config python3
+    qt6-base-dev libudev-dev
+)
+# scripts/run without a display: a virtual X server.
+RUN_DISPLAY_PACKAGES=(xvfb)
+
+# Everything scripts/test needs: the tests, the Windows build, the package checks.
 BUILD_PACKAGES=(
     build-essential cmake ninja-build python3 pkg-config git clang-format
     googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -21,11 +33,55 @@ as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-install_missing_packages() {
-    local missing=()
-    for p in "${BUILD_PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+# The packages of the list given that are not installed, one a line.
+missing_packages() {
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
     done
+}
+
+# Before commands that need root: for root nothing to do; for anyone else it
+# says what sudo will run and lets sudo ask for the password once. Without
+# sudo, or without the right to use it, it stops with the commands for the user
+# to run as root.
+may_become_root() {
+    local why="$1"
+    shift
+    if [ "$(id -u)" = 0 ]; then
+        return
+    fi
+    echo "$why needs root rights; sudo will run:" >&2
+    printf '    %s\n' "$@" >&2
+    if ! command -v sudo >/dev/null 2>&1 || ! sudo -v; then
+        echo >&2
+        echo "Cannot become root through sudo. As root (e.g. after 'su -'), run:" >&2
+        printf '    %s\n' "$@" >&2
+        echo "then start scripts/$(basename "$0") again." >&2
+        exit 1
+    fi
+}
+
+# What scripts/run needs: the packages above, without recommended packages, and
+# a virtual X server when there is no display.
+install_run_packages() {
+    local wanted=("${RUN_PACKAGES[@]}")
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        wanted+=("${RUN_DISPLAY_PACKAGES[@]}")
+    fi
+    local missing
+    mapfile -t missing < <(missing_packages "${wanted[@]}")
+    if [ ${#missing[@]} -eq 0 ]; then
+        return
+    fi
+    may_become_root "Installing the missing Debian packages (${missing[*]})" \
+        "apt-get update" "apt-get install --no-install-recommends ${missing[*]}"
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+install_missing_packages() {
+    local missing
+    mapfile -t missing < <(missing_packages "${BUILD_PACKAGES[@]}")
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}"
         as_root apt-get update -q
@@ -36,6 +92,30 @@ install_missing_packages() {
         as_root sed -i -E 's/^# *(de_DE\.UTF-8 UTF-8)/\1/; s/^# *(en_US\.UTF-8 UTF-8)/\1/' /etc/locale.gen
         as_root locale-gen >/dev/null
     fi
+}
+
+# The udev rule that lets the user at the seat open the unit's hidraw nodes, in
+# place where udev runs: in /etc/udev/rules.d unless the installed package has
+# it in /usr/lib/udev/rules.d; then the rules are reloaded and hidraw devices
+# triggered again, so that a unit plugged in already is reached too. Nothing to
+# do where it is in place; skipped without a word where udev does not run (a
+# container, a chroot).
+UDEV_RULE=70-vespra-updater.rules
+install_udev_rule() {
+    if [ ! -S /run/udev/control ] || ! command -v udevadm >/dev/null 2>&1; then
+        return
+    fi
+    if [ -f "/usr/lib/udev/rules.d/$UDEV_RULE" ] || cmp -s "$ROOT/app/linux/$UDEV_RULE" "/etc/udev/rules.d/$UDEV_RULE"; then
+        return
+    fi
+    local target="/etc/udev/rules.d/$UDEV_RULE"
+    echo "Putting the udev rule in place ($target), so that you may open the programming unit."
+    may_become_root "This" "install -D -m 0644 $ROOT/app/linux/$UDEV_RULE $target" \
+        "udevadm control --reload-rules" "udevadm trigger --subsystem-match=hidraw --action=change"
+    as_root install -D -m 0644 "$ROOT/app/linux/$UDEV_RULE" "$target"
+    as_root udevadm control --reload-rules
+    as_root udevadm trigger --subsystem-match=hidraw --action=change
+    echo "Rules reloaded and hidraw devices triggered: a unit plugged in now or later is yours to open."
 }
 
 # A private Wine prefix inside the build tree (or the folder given), created once.
@@ -59,8 +139,17 @@ setup_wine() {
 
 # Starts Xvfb on a free display unless one is set; sets DISPLAY.
 XVFB_PID=""
+# Without xdpyinfo (scripts/run installs only Xvfb) the server's socket tells.
+display_answers() {
+    if command -v xdpyinfo >/dev/null 2>&1; then
+        xdpyinfo >/dev/null 2>&1
+    else
+        [ -S "/tmp/.X11-unix/X${DISPLAY#:}" ]
+    fi
+}
+
 start_xvfb() {
-    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    if [ -n "${DISPLAY:-}" ] && display_answers; then
         return
     fi
     local n=99
@@ -68,7 +157,7 @@ start_xvfb() {
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return; sleep 0.1; done
+    for _ in $(seq 50); do display_answers && return; sleep 0.1; done
     echo "Xvfb did not start" >&2
     return 1
 }
