@@ -27,6 +27,7 @@ BUILD_PACKAGES=(
     weston qt6-wayland
     locales fonts-dejavu-core
     dpkg-dev lintian desktop-file-utils appstream
+    strace
 )
 
 as_root() {

@@ -318,10 +318,11 @@ TEST(ReportIo, AnInterfaceClaimedElsewhereIsNotClaimedUntilItIsClosed) {
     wsprintfW(name, L"\\\\.\\pipe\\vespra-claim-%lu", GetCurrentProcessId());
     wchar_t upper[64];
     wsprintfW(upper, L"\\\\.\\PIPE\\VESPRA-CLAIM-%lu", GetCurrentProcessId());
-    HANDLE servers[2];
+    // One pipe instance for each open below: a closed client does not free its own.
+    HANDLE servers[4];
     for (HANDLE& server : servers) {
         server = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX,
-                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 2, 4096,
+                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 4, 4096,
                                   4096, 0, nullptr);
         ASSERT_NE(server, INVALID_HANDLE_VALUE);
     }
