@@ -101,15 +101,19 @@ install_missing_packages() {
 # triggered again, so that a unit plugged in already is reached too. Nothing to
 # do where it is in place; skipped without a word where udev does not run (a
 # container, a chroot).
+# The tests point the three places elsewhere.
 UDEV_RULE=70-vespra-updater.rules
+UDEV_CONTROL="${VESPRA_UDEV_CONTROL:-/run/udev/control}"
+UDEV_ETC_RULES="${VESPRA_UDEV_ETC_RULES:-/etc/udev/rules.d}"
+UDEV_LIB_RULES="${VESPRA_UDEV_LIB_RULES:-/usr/lib/udev/rules.d}"
 install_udev_rule() {
-    if [ ! -S /run/udev/control ] || ! command -v udevadm >/dev/null 2>&1; then
+    if [ ! -S "$UDEV_CONTROL" ] || ! command -v udevadm >/dev/null 2>&1; then
         return
     fi
-    if [ -f "/usr/lib/udev/rules.d/$UDEV_RULE" ] || cmp -s "$ROOT/app/linux/$UDEV_RULE" "/etc/udev/rules.d/$UDEV_RULE"; then
+    local target="$UDEV_ETC_RULES/$UDEV_RULE"
+    if [ -f "$UDEV_LIB_RULES/$UDEV_RULE" ] || cmp -s "$ROOT/app/linux/$UDEV_RULE" "$target"; then
         return
     fi
-    local target="/etc/udev/rules.d/$UDEV_RULE"
     echo "Putting the udev rule in place ($target), so that you may open the programming unit."
     may_become_root "This" "install -D -m 0644 $ROOT/app/linux/$UDEV_RULE $target" \
         "udevadm control --reload-rules" "udevadm trigger --subsystem-match=hidraw --action=change"
