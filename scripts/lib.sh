@@ -157,12 +157,24 @@ start_xvfb() {
     if [ -n "${DISPLAY:-}" ] && display_answers; then
         return
     fi
+    # A number whose files are free can still be taken where the files are not
+    # seen (a container or chroot sharing the host's abstract sockets): then the
+    # server ends at once, and the next number is tried.
     local n=99
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do display_answers && return; sleep 0.1; done
+    for _ in $(seq 20); do
+        while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        XVFB_PID=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 50); do
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            display_answers && return
+            sleep 0.1
+        done
+        kill "$XVFB_PID" 2>/dev/null || true
+        XVFB_PID=""
+        n=$((n + 1))
+    done
     echo "Xvfb did not start" >&2
     return 1
 }
