@@ -543,27 +543,36 @@ def run_as_user(args):
             shutil.copy(program, programs)
         scenarios = os.path.join(stage, "scenarios.txt")
         shutil.copy(args.scenarios, scenarios)
-        for folder in (args.work, args.screenshots):
-            shutil.rmtree(folder, ignore_errors=True)
+        # The user's own folders inside the stage (the build's may lie where
+        # only root may look), copied to the given ones afterwards.
+        work, shots = os.path.join(stage, "work"), os.path.join(stage, "screenshots")
+        for folder in (work, shots):
             os.makedirs(folder)
-            os.chown(folder, user.pw_uid, user.pw_gid)
         for root, folders, files in os.walk(stage):
             for name in folders + files:
                 os.chmod(os.path.join(root, name),
                          0o755 if name in folders or root == programs else 0o644)
+        for folder in (work, shots):
+            os.chown(folder, user.pw_uid, user.pw_gid)
         command = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}",
                    "--clear-groups", "env", f"HOME={args.work}", f"USER={user.pw_name}",
                    sys.executable, os.path.join(stage, "tests", "e2e", "run_linux_e2e.py"),
                    "--emulator", os.path.join(programs, os.path.basename(args.emulator)),
                    "--updater", os.path.join(programs, os.path.basename(args.updater)),
-                   "--scenarios", scenarios, "--screenshots", args.screenshots,
-                   "--work", args.work]
+                   "--scenarios", scenarios, "--screenshots", shots, "--work", work]
         for name in args.only:
             command += ["--only", name]
         for name in args.skip:
             command += ["--except", name]
         print(f"as user {user.pw_name} (uid {user.pw_uid})", flush=True)
-        return subprocess.run(command).returncode
+        result = subprocess.run(command).returncode
+        for kept, folder in ((shots, args.screenshots), (work, args.work)):
+            shutil.rmtree(folder, ignore_errors=True)
+            # Only folders and plain files: a control FIFO left behind would block.
+            shutil.copytree(kept, folder, symlinks=True, ignore=lambda where, names: [
+                n for n in names if not (os.path.isdir(os.path.join(where, n))
+                                         or os.path.isfile(os.path.join(where, n)))])
+        return result
     finally:
         shutil.rmtree(stage, ignore_errors=True)
 
