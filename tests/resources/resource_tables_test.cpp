@@ -104,6 +104,32 @@ TEST(StringTable, KeepsWhitespaceLineBreaksAndSpecialLettersAsWritten) {
     }
 }
 
+// The paragraph for a node the user may not open sends the reader to a README
+// section by its name, in both languages: that section must be there, with the
+// rule's lines.
+TEST(StringTable, TheReadmeSectionThatTheAccessParagraphNamesExists) {
+    std::FILE* file = std::fopen(VESPRA_README_FILE, "rb");
+    ASSERT_NE(file, nullptr);
+    std::string readme;
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        readme.append(chunk, got);
+    }
+    std::fclose(file);
+    for (uint16_t language : kLanguages) {
+        const std::u16string text = Load(IDS_NODE_ACCESS_DENIED, language);
+        const size_t start = text.find(u"'Access to");
+        ASSERT_NE(start, std::u16string::npos) << language;
+        const size_t end = text.find(u"'", start + 1);
+        ASSERT_NE(end, std::u16string::npos) << language;
+        const std::string section(text.begin() + start + 1, text.begin() + end);
+        EXPECT_NE(readme.find("### " + section + "\n"), std::string::npos) << section;
+    }
+    EXPECT_NE(readme.find("SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"3a5d\", "
+                          "ATTRS{idProduct}==\"0002\", TAG+=\"uaccess\""),
+              std::string::npos);
+}
+
 // The format entries go through the wide formatted print with a fixed list of
 // arguments; any other conversion in them, or a '%' anywhere else, would read
 // arguments that are not there.
