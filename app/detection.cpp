@@ -54,6 +54,42 @@ void ShowIncompatibleBox() {
     UiMessageBox(text, caption, UI_MB_ICONINFORMATION | UI_MB_OK);
 }
 
+// Adds `text` to what the pane holds, after a blank line, reading the pane back
+// as the instructions are added.
+void AppendParagraph(const char16_t* text) {
+    const int paneLength = UiGetItemTextLength(IDC_STATUS_PANE);
+    const size_t count = size_t(paneLength > 0 ? paneLength : 0) + 4 + WideLength(text) + 1;
+    char16_t* combined = static_cast<char16_t*>(std::malloc(count * sizeof(char16_t)));
+    if (combined == nullptr) {
+        return;
+    }
+    combined[0] = 0;
+    UiGetItemText(IDC_STATUS_PANE, combined, int(count));
+    WideAppend(combined, count, u"\r\n\r\n");
+    WideAppend(combined, count, text);
+    UiSetItemText(IDC_STATUS_PANE, combined);
+    std::free(combined);
+}
+
+// A unit that OpenUnit saw but could not take: the user is told why, since the
+// no-unit text alone would contradict what they see plugged in.
+void ExplainRefusedUnit() {
+    const char16_t* path = nullptr;
+    const UnitRefusal refusal = RefusedUnit(&path);
+    if (refusal == UnitRefusal::None) {
+        return;
+    }
+    char16_t text[TEXT_BUFFER_CHARS];
+    if (refusal == UnitRefusal::AccessDenied) {
+        char16_t format[TEXT_BUFFER_CHARS];
+        UiLoadString(IDS_NODE_ACCESS_DENIED, format, TEXT_BUFFER_CHARS);
+        WideFormat(text, TEXT_BUFFER_CHARS, format, path);
+    } else {
+        UiLoadString(IDS_UNIT_HELD_ELSEWHERE, text, TEXT_BUFFER_CHARS);
+    }
+    AppendParagraph(text);
+}
+
 // Every outcome but Ready: the connection is given up and the pane explains why.
 // The box of an incompatible controller runs a modal loop, so the button and the
 // connection are settled before it opens.
@@ -64,6 +100,9 @@ void RejectUnit(DetectionOutcome outcome) {
         ShowIncompatibleBox();
     }
     ShowHintWithInstructions(HeadlineOf(outcome));
+    if (outcome == DetectionOutcome::NoUnit) {
+        ExplainRefusedUnit();
+    }
 }
 
 bool IsInterfaceBroadcast(const DeviceBroadcast* broadcast) {
@@ -78,8 +117,14 @@ void OnArrival() {
     if (OpenUnit() != 0) {
         // Most arrivals are unrelated HID devices: the screen stays as it is. A
         // unit that opened but could not be identified is let go, so that the
-        // next arrival looks again instead of being ignored behind it.
-        CloseUnit();
+        // next arrival looks again instead of being ignored behind it. A unit
+        // that was seen but refused is the exception: plugged in after the
+        // program started, it would otherwise never be explained.
+        if (RefusedUnit(nullptr) != UnitRefusal::None) {
+            RejectUnit(DetectionOutcome::NoUnit);
+        } else {
+            CloseUnit();
+        }
         return;
     }
     const DetectionOutcome outcome = ClassifyUnit();
@@ -94,6 +139,14 @@ void OnArrival() {
 }
 
 void OnRemoval(const char16_t* path) {
+    const char16_t* refusedPath = nullptr;
+    if (!UnitIsOpen() && path != nullptr && RefusedUnit(&refusedPath) != UnitRefusal::None &&
+        WideEqualNoCase(refusedPath, path)) {
+        // The refused unit is gone, and with it what the paragraph names.
+        ForgetRefusedUnit();
+        ShowHintWithInstructions(IDS_NO_UNIT);
+        return;
+    }
     if (!UnitIsOpen() || path == nullptr || g_unit.devicePath == nullptr ||
         !WideEqualNoCase(g_unit.devicePath, path)) {
         return;

@@ -24,9 +24,28 @@ static constexpr UnitConnection ClosedRecord() {
 
 UnitConnection g_unit = ClosedRecord();
 
+// Not part of the record: it describes a unit that was not opened, and it must
+// outlive the CloseUnit that every outcome but Ready performs.
+static UnitRefusal s_refusal = UnitRefusal::None;
+static char16_t* s_refusedPath = nullptr;
+
+UnitRefusal RefusedUnit(const char16_t** path) {
+    if (path != nullptr) {
+        *path = s_refusedPath;
+    }
+    return s_refusal;
+}
+
+void ForgetRefusedUnit() {
+    free(s_refusedPath);
+    s_refusedPath = nullptr;
+    s_refusal = UnitRefusal::None;
+}
+
 void ResetUnitConnection() {
     ClearFieldsAfterHandle();
     g_unit.deviceHandle = HID_INVALID_HANDLE;
+    ForgetRefusedUnit();
 }
 
 void CloseUnit() {
@@ -42,17 +61,31 @@ bool UnitIsOpen() {
     return g_unit.deviceHandle != HID_INVALID_HANDLE;
 }
 
+static void NoteRefusal(UnitRefusal refusal, const char16_t* path) {
+    if (s_refusal != UnitRefusal::None) {
+        return;
+    }
+    s_refusedPath = WideDuplicate(path);
+    // Out of memory: no path to name, so nothing to say.
+    s_refusal = s_refusedPath != nullptr ? refusal : UnitRefusal::None;
+}
+
+static bool IsUnitId(uint16_t vendorId, uint16_t productId) {
+    return vendorId == UNIT_VENDOR_ID &&
+           (productId == UNIT_PRODUCT_DIALPOD || productId == UNIT_PRODUCT_LINK_CUBE);
+}
+
 static bool IsProgrammingUnit(HidHandle handle, uint16_t* productId) {
     uint16_t vendorId = 0;
     if (HidGetAttributes(handle, &vendorId, productId) != 0) {
         return false;
     }
-    return vendorId == UNIT_VENDOR_ID &&
-           (*productId == UNIT_PRODUCT_DIALPOD || *productId == UNIT_PRODUCT_LINK_CUBE);
+    return IsUnitId(vendorId, *productId);
 }
 
 int32_t OpenUnit() {
     CloseUnit();
+    ForgetRefusedUnit();
     HidInterfaceSet* set = HidGetInterfaceSet();
     if (set == nullptr) {
         return -1;
@@ -68,6 +101,11 @@ int32_t OpenUnit() {
         }
         HidHandle handle = HidOpenInterface(path);
         if (handle == HID_INVALID_HANDLE) {
+            uint16_t vendorId = 0, productId = 0;
+            if (HidGetDeniedAttributes(path, &vendorId, &productId) == 0 &&
+                IsUnitId(vendorId, productId)) {
+                NoteRefusal(UnitRefusal::AccessDenied, path);
+            }
             continue;
         }
         uint16_t productId = 0;
@@ -75,6 +113,13 @@ int32_t OpenUnit() {
             HidCloseInterface(handle);
             continue;
         }
+        if (HidClaimInterface(handle) != 0) {
+            NoteRefusal(UnitRefusal::HeldByAnotherCopy, path);
+            HidCloseInterface(handle);
+            continue;
+        }
+        // A unit was taken: one refused before it no longer matters.
+        ForgetRefusedUnit();
         g_unit.productId = productId;
         g_unit.deviceHandle = handle;
         // Out of memory leaves the path null, which IdentifyUnit answers with -1.

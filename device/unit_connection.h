@@ -49,6 +49,18 @@ int32_t OpenUnit();
 void CloseUnit();
 bool UnitIsOpen();
 
+// Why the last OpenUnit could not take a programming unit it saw.
+enum class UnitRefusal {
+    None,
+    AccessDenied,      // the system denied this user access to its interface
+    HeldByAnotherCopy, // another copy of the updater holds it
+};
+// The first unit the last OpenUnit saw but could not take, with its interface's
+// path in *path (null for None). Kept until the next OpenUnit or
+// ForgetRefusedUnit.
+UnitRefusal RefusedUnit(const char16_t** path);
+void ForgetRefusedUnit();
+
 // Little-endian views into the identity blocks.
 uint16_t ControllerFirmwareVersion();
 void SetControllerFirmwareVersion(uint16_t version);

@@ -79,6 +79,14 @@ SimPanel::SimPanel() : QWidget(nullptr) {
     m_product->addItem(QStringLiteral("3 (not a programming unit)"), 3);
     m_product->setCurrentIndex(1);
 
+    // How the program's open of the unit fares, to show what the pane says when
+    // a unit is there but cannot be used.
+    m_access = new QComboBox(this);
+    m_access->setObjectName(QStringLiteral("access"));
+    m_access->addItem(QStringLiteral("opens"), 0);
+    m_access->addItem(QStringLiteral("refused: no permission"), 1);
+    m_access->addItem(QStringLiteral("refused: another copy has it"), 2);
+
     m_mode = new QSpinBox(this);
     m_mode->setObjectName(QStringLiteral("mode"));
     m_mode->setRange(0, 255);
@@ -138,6 +146,7 @@ SimPanel::SimPanel() : QWidget(nullptr) {
 
     QFormLayout* form = new QFormLayout;
     form->addRow(QStringLiteral("Product ID:"), m_product);
+    form->addRow(QStringLiteral("Program's access:"), m_access);
     form->addRow(QStringLiteral("Unit mode:"), m_mode);
     form->addRow(QStringLiteral("Controller status:"), m_status);
     form->addRow(QStringLiteral("Controller type:"), m_type);
@@ -169,6 +178,8 @@ SimPanel::SimPanel() : QWidget(nullptr) {
 void SimPanel::applySituation() {
     SimInterface& unit = SimGetInterface(UNIT);
     unit.productId = static_cast<uint16_t>(m_product->currentData().toUInt());
+    unit.accessDenied = m_access->currentData().toInt() == 1;
+    unit.claimedElsewhere = m_access->currentData().toInt() == 2;
     unit.unitMode = static_cast<uint8_t>(m_mode->value());
     unit.controller.status = static_cast<uint16_t>(m_status->value());
     unit.controller.typeId = m_type->currentData().toUInt();

@@ -29,6 +29,7 @@ class SimPanel : public QWidget {
     QPushButton* m_plugButton;
     QPushButton* m_unplugButton;
     QComboBox* m_product;
+    QComboBox* m_access;
     QSpinBox* m_mode;
     QSpinBox* m_status;
     QComboBox* m_type;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -38,6 +39,16 @@ struct OpenInterface {
 
 OpenInterface* FromHandle(HidHandle handle) {
     return handle == HID_INVALID_HANDLE ? nullptr : reinterpret_cast<OpenInterface*>(handle);
+}
+
+// The node whose open was last refused for want of permission, on this thread.
+thread_local std::string g_deniedNode;
+
+std::string NodeOf(const char16_t* path) {
+    // Up to 3 UTF-8 bytes for every UTF-16 unit.
+    std::string node(WideLength(path) * 3 + 1, '\0');
+    node.resize(WideToUtf8(&node[0], node.size(), path));
+    return node;
 }
 
 void KeepErrno() {
@@ -219,24 +230,17 @@ void HidDestroyInterfaceSet(HidInterfaceSet* set) {
 }
 
 HidHandle HidOpenInterface(const char16_t* path) {
+    g_deniedNode.clear();
     if (path == nullptr) {
         return HID_INVALID_HANDLE;
     }
-    // Up to 3 UTF-8 bytes for every UTF-16 unit.
-    std::string node(WideLength(path) * 3 + 1, '\0');
-    node.resize(WideToUtf8(&node[0], node.size(), path));
+    const std::string node = NodeOf(path);
     const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        if (errno == EACCES || errno == EPERM) {
+            g_deniedNode = node;
+        }
         KeepErrno();
-        return HID_INVALID_HANDLE;
-    }
-    // Every reader of a node gets every input report, so a second copy of the
-    // program talking to the same unit would take our replies as its own and we
-    // its, even in the middle of an update. Whoever holds the node's lock has it
-    // to itself. A node that cannot be locked at all is used as before.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        KeepErrno();
-        close(fd);
         return HID_INVALID_HANDLE;
     }
     OpenInterface* iface = new OpenInterface{fd, true};
@@ -245,6 +249,57 @@ HidHandle HidOpenInterface(const char16_t* path) {
         iface->numbered = sizes.usesReportIds;
     }
     return reinterpret_cast<HidHandle>(iface);
+}
+
+// The hid device above the node names the bus, vendor and product in its
+// HID_ID, as "0003:00003A5D:00000002"; sysfs can be read by every user.
+int HidGetDeniedAttributes(const char16_t* path, uint16_t* vendorId, uint16_t* productId) {
+    if (path == nullptr || g_deniedNode.empty() || NodeOf(path) != g_deniedNode) {
+        return -1;
+    }
+    const size_t slash = g_deniedNode.rfind('/');
+    const std::string name = g_deniedNode.substr(slash == std::string::npos ? 0 : slash + 1);
+    const uint32_t lastError = PlatformLastError();
+    int result = -1;
+    udev* context = udev_new();
+    udev_device* hidraw =
+        context == nullptr
+            ? nullptr
+            : udev_device_new_from_subsystem_sysname(context, "hidraw", name.c_str());
+    udev_device* hid = hidraw == nullptr
+                           ? nullptr
+                           : udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+    const char* hidId = hid == nullptr ? nullptr : udev_device_get_property_value(hid, "HID_ID");
+    unsigned bus = 0, vendor = 0, product = 0;
+    if (hidId != nullptr && std::sscanf(hidId, "%x:%x:%x", &bus, &vendor, &product) == 3 &&
+        vendor <= 0xFFFF && product <= 0xFFFF) {
+        *vendorId = static_cast<uint16_t>(vendor);
+        *productId = static_cast<uint16_t>(product);
+        result = 0;
+    }
+    if (hidraw != nullptr) {
+        udev_device_unref(hidraw);
+    }
+    if (context != nullptr) {
+        udev_unref(context);
+    }
+    // The open's refusal stays the error to report.
+    PlatformSetLastError(lastError);
+    return result;
+}
+
+// Whoever holds the node's lock has it to itself. A node that cannot be locked at
+// all is used as before.
+int HidClaimInterface(HidHandle handle) {
+    OpenInterface* iface = FromHandle(handle);
+    if (iface == nullptr) {
+        return 0;
+    }
+    if (flock(iface->fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        KeepErrno();
+        return HID_CLAIM_HELD;
+    }
+    return 0;
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {

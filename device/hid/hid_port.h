@@ -36,10 +36,24 @@ enum HidInterfaceEntry : int {
 HidInterfaceEntry HidGetInterfacePath(HidInterfaceSet* set, uint32_t index, const char16_t** path);
 void HidDestroyInterfaceSet(HidInterfaceSet* set);
 
-// Opens an interface for reading and writing, shared with other processes. The
-// system layers refuse an interface that this or another copy of the program
-// has open.
+// Opens an interface for reading and writing, shared with other processes.
 HidHandle HidOpenInterface(const char16_t* path);
+// For an interface whose HidOpenInterface has just failed: 0 when the system
+// denied this user access to it for want of a permission that can be granted
+// (on Linux, the hidraw node's owner and mode), with its vendor and product read
+// without opening it; -1 after any other failure, or when they cannot be read.
+int HidGetDeniedAttributes(const char16_t* path, uint16_t* vendorId, uint16_t* productId);
+
+// Every open handle of an interface receives every input report, so a second
+// copy of the program talking to the same unit would take our replies as its own
+// and we its, even in the middle of an update. Whoever holds an interface's claim
+// has it to itself; the claim ends with HidCloseInterface. The device link claims
+// an interface only once it knows it is a programming unit, so that no other
+// device is ever held, not even for a moment.
+constexpr int HID_CLAIM_HELD = 1;
+// 0 when claimed, or when the system offers no way to claim it; HID_CLAIM_HELD
+// when this or another copy of the program holds its claim.
+int HidClaimInterface(HidHandle handle);
 // 0 when the attributes could be read.
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId);
 // Whole report sizes including the report-ID byte, as the HID capabilities give

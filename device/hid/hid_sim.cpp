@@ -83,6 +83,10 @@ HidHandle HidOpenInterface(const char16_t* path) {
         if (!SimIsPlugged(i) || interface.path != path) {
             continue;
         }
+        if (interface.accessDenied) {
+            PlatformSetLastError(SIM_LAST_ERROR_ACCESS_DENIED);
+            return HID_INVALID_HANDLE;
+        }
         if (!interface.openable) {
             PlatformSetLastError(SIM_LAST_ERROR_SHARING_VIOLATION);
             return HID_INVALID_HANDLE;
@@ -91,6 +95,27 @@ HidHandle HidOpenInterface(const char16_t* path) {
     }
     PlatformSetLastError(SIM_LAST_ERROR_FILE_NOT_FOUND);
     return HID_INVALID_HANDLE;
+}
+
+int HidGetDeniedAttributes(const char16_t* path, uint16_t* vendorId, uint16_t* productId) {
+    for (int i = 0; i < SimInterfaceCount(); ++i) {
+        const SimInterface& interface = SimGetInterface(i);
+        if (SimIsPlugged(i) && interface.path == path && interface.accessDenied) {
+            *vendorId = interface.vendorId;
+            *productId = interface.productId;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int HidClaimInterface(HidHandle handle) {
+    const SimInterface* interface = InterfaceBehind(handle);
+    if (interface != nullptr && interface->claimedElsewhere) {
+        PlatformSetLastError(SIM_LAST_ERROR_BUSY);
+        return HID_CLAIM_HELD;
+    }
+    return 0;
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {

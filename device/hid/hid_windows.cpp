@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -32,13 +32,25 @@ HANDLE ToWin(HidHandle handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// Every open handle of an interface receives every input report, so a second
-// copy of the program talking to the same unit would take our replies as its own
-// and we its, even in the middle of an update. Whoever holds an interface's claim,
-// a named object that lives as long as a handle to it is open, has the interface
-// to itself. Its name comes from the path with letters folded, as paths are
-// compared everywhere in the program, so that one interface has one name.
-std::vector<std::pair<HANDLE, HANDLE>> g_claims; // interface handle, its claim
+// The claim that keeps a unit to one copy of the program (hid_port.h) is a named
+// object that lives as long as a handle to it is open. Its name comes from the
+// path with letters folded, as paths are compared everywhere in the program, so
+// that one interface has one name. Each open interface keeps its path for it.
+struct OpenInterface {
+    HANDLE handle;
+    std::u16string path;
+    HANDLE claim; // null until claimed
+};
+std::vector<OpenInterface> g_open;
+
+OpenInterface* FindOpen(HANDLE handle) {
+    for (OpenInterface& open : g_open) {
+        if (open.handle == handle) {
+            return &open;
+        }
+    }
+    return nullptr;
+}
 
 HANDLE ClaimInterface(const char16_t* path) {
     uint64_t hash = 14695981039346656037ull;
@@ -240,25 +252,33 @@ HidHandle HidOpenInterface(const char16_t* path) {
     if (path == nullptr) {
         return HID_INVALID_HANDLE;
     }
-    const HANDLE claim = ClaimInterface(path);
-    if (claim == INVALID_HANDLE_VALUE) {
-        return HID_INVALID_HANDLE;
-    }
     const HANDLE handle = CreateFileW(
         reinterpret_cast<const wchar_t*>(path), GENERIC_READ | GENERIC_WRITE,
         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        if (claim != nullptr) {
-            const DWORD error = GetLastError();
-            CloseHandle(claim);
-            SetLastError(error);
-        }
         return HID_INVALID_HANDLE;
     }
-    if (claim != nullptr) {
-        g_claims.emplace_back(handle, claim);
-    }
+    g_open.push_back(OpenInterface{handle, path, nullptr});
     return reinterpret_cast<HidHandle>(handle);
+}
+
+// Windows has no per-user access to grant for a HID interface: one it refuses is
+// held by the system or another program, which no setting on our side changes.
+int HidGetDeniedAttributes(const char16_t*, uint16_t*, uint16_t*) {
+    return -1;
+}
+
+int HidClaimInterface(HidHandle handle) {
+    OpenInterface* open = handle == HID_INVALID_HANDLE ? nullptr : FindOpen(ToWin(handle));
+    if (open == nullptr || open->claim != nullptr) {
+        return 0;
+    }
+    const HANDLE claim = ClaimInterface(open->path.c_str());
+    if (claim == INVALID_HANDLE_VALUE) {
+        return HID_CLAIM_HELD;
+    }
+    open->claim = claim;
+    return 0;
 }
 
 int HidGetAttributes(HidHandle handle, uint16_t* vendorId, uint16_t* productId) {
@@ -313,10 +333,12 @@ void HidCloseInterface(HidHandle handle) {
         return;
     }
     CloseHandle(ToWin(handle));
-    for (size_t i = 0; i < g_claims.size(); ++i) {
-        if (g_claims[i].first == ToWin(handle)) {
-            CloseHandle(g_claims[i].second);
-            g_claims.erase(g_claims.begin() + i);
+    for (size_t i = 0; i < g_open.size(); ++i) {
+        if (g_open[i].handle == ToWin(handle)) {
+            if (g_open[i].claim != nullptr) {
+                CloseHandle(g_open[i].claim);
+            }
+            g_open.erase(g_open.begin() + i);
             break;
         }
     }

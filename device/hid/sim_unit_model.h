@@ -54,6 +54,8 @@ constexpr uint32_t SIM_ERROR_WRONG_MODE = 0x0007;
 // Last-error values the simulated port reports (Windows' numbers).
 constexpr uint32_t SIM_LAST_ERROR_INVALID_HANDLE = 6;
 constexpr uint32_t SIM_LAST_ERROR_FILE_NOT_FOUND = 2;
+constexpr uint32_t SIM_LAST_ERROR_ACCESS_DENIED = 5;
+constexpr uint32_t SIM_LAST_ERROR_BUSY = 170;
 constexpr uint32_t SIM_LAST_ERROR_GEN_FAILURE = 31;
 constexpr uint32_t SIM_LAST_ERROR_SHARING_VIOLATION = 32;
 constexpr uint32_t SIM_LAST_ERROR_INVALID_PARAMETER = 87;

@@ -19,8 +19,10 @@ struct SimInterface : SimUnitModel {
     std::u16string path; // empty: SimAddInterface makes a unique one
     uint16_t vendorId = 0x3A5D;
     uint16_t productId = 2;
-    bool pathReadable = true; // false: enumeration skips it
-    bool openable = true;     // false: held exclusively elsewhere
+    bool pathReadable = true;      // false: enumeration skips it
+    bool openable = true;          // false: held exclusively elsewhere
+    bool accessDenied = false;     // true: the open is refused for want of permission
+    bool claimedElsewhere = false; // true: another copy of the updater holds its claim
     bool attributesReadable = true;
     bool capsReadable = true;
     uint16_t inputReportLength = 60; // including the report-ID byte

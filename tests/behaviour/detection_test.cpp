@@ -256,6 +256,85 @@ TEST_F(DetectionTest, ArrivalDuringTheIncompatibilityBoxIsHandledInside) {
     EXPECT_EQ(Utf8(g_ui.texts[IDC_ROW3_VALUE]), "3.4");
 }
 
+// A unit that is there but cannot be taken: the no-unit text and the
+// instructions as ever, then one paragraph that says why, at start and on its
+// arrival alike, in the pane's language.
+TEST_F(DetectionTest, AUnitSeenButRefusedIsExplainedAfterTheInstructions) {
+    struct Case {
+        const char* name;
+        bool denied; // else held by another copy
+        bool onArrival;
+        uint16_t language;
+    };
+    const Case cases[] = {
+        {"denied at start", true, false, RES_LANG_ENGLISH},
+        {"denied on arrival", true, true, RES_LANG_GERMAN},
+        {"held at start", false, false, RES_LANG_GERMAN},
+        {"held on arrival", false, true, RES_LANG_ENGLISH},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        g_ui.language = c.language;
+        SimAddInterface(OtherHidDevice());
+        if (c.onArrival) {
+            DetectUnit();
+            ClearLogs();
+        }
+        const int unit =
+            SimAddInterface(UnitWith([](SimInterface& u) { u.path = u"/dev/hidraw4"; }));
+        SimGetInterface(unit).accessDenied = c.denied;
+        SimGetInterface(unit).claimedElsewhere = !c.denied;
+        if (c.onArrival) {
+            EXPECT_EQ(Arrive(), 1);
+        } else {
+            DetectUnit();
+        }
+        std::u16string paragraph =
+            TableText(c.denied ? IDS_NODE_ACCESS_DENIED : IDS_UNIT_HELD_ELSEWHERE);
+        if (c.denied) {
+            paragraph.replace(paragraph.find(u"%s"), 2, u"/dev/hidraw4");
+        }
+        EXPECT_EQ(Pane(), HintText(IDS_NO_UNIT) + u"\r\n\r\n" + paragraph);
+        EXPECT_FALSE(UpdateEnabled());
+        EXPECT_FALSE(UnitIsOpen());
+        EXPECT_EQ(SimOpenHandleCount(), 0);
+        EXPECT_TRUE(CommandsSent().empty());
+        EXPECT_EQ(CountUiCalls(UiCall::MessageBox), 0u);
+        TearDown();
+    }
+}
+
+// Once the refused unit is let go (the other copy closed, the rule applied) its
+// next arrival, or any other, finds it ready; its removal takes the paragraph
+// away; removals of anything else change nothing.
+TEST_F(DetectionTest, ARefusedUnitIsTakenOnceFreeAndItsRemovalEndsTheExplanation) {
+    const int unit = SimAddInterface(UnitWith([](SimInterface& u) { u.path = u"/dev/hidraw4"; }));
+    SimGetInterface(unit).claimedElsewhere = true;
+    DetectUnit();
+    const std::u16string explained = Pane();
+    ASSERT_NE(explained, HintText(IDS_NO_UNIT));
+
+    ClearLogs();
+    EXPECT_EQ(Remove(u"/dev/hidraw9"), 1);
+    EXPECT_EQ(Pane(), explained);
+    EXPECT_EQ(g_ui.log.size(), 0u);
+    SimUnplug(unit);
+    EXPECT_EQ(Remove(u"/DEV/HIDRAW4"), 1);
+    EXPECT_EQ(Pane(), HintText(IDS_NO_UNIT));
+    EXPECT_FALSE(UpdateEnabled());
+    // Said once: a second removal notice changes nothing.
+    ClearLogs();
+    EXPECT_EQ(Remove(u"/dev/hidraw4"), 1);
+    EXPECT_EQ(g_ui.log.size(), 0u);
+
+    SimGetInterface(unit).claimedElsewhere = false;
+    SimReplug(unit);
+    EXPECT_EQ(Arrive(), 1);
+    EXPECT_TRUE(UnitIsOpen());
+    EXPECT_EQ(Pane(), TableText(IDS_READY));
+}
+
 TEST_F(DetectionTest, ReadyUnitShowsItsVersions) {
     StartWithUnit();
     EXPECT_EQ(Utf8(g_ui.texts[IDC_ROW1_CAPTION]), "LINK-CUBE");

@@ -157,3 +157,85 @@ TEST_F(DeviceTest, DevicePathIsAnOwnedCopy) {
     HidDestroyInterfaceSet(set);
     EXPECT_EQ(std::u16string(g_unit.devicePath), SimGetInterface(0).path);
 }
+
+// A unit the search sees but cannot take is remembered, with its path and why,
+// for the pane to explain; anything else that is refused is not.
+TEST_F(DeviceTest, AUnitSeenButNotTakenIsRememberedWithItsPathAndWhy) {
+    SimInterface denied = Device(0x3A5D, 1);
+    denied.path = u"/dev/hidraw3";
+    denied.accessDenied = true;
+    SimInterface held = Device(0x3A5D, 2);
+    held.path = u"/dev/hidraw5";
+    held.claimedElsewhere = true;
+    SimInterface deniedOther = Device(0x046D, 2);
+    deniedOther.accessDenied = true;
+    SimInterface deniedOtherProduct = Device(0x3A5D, 3);
+    deniedOtherProduct.accessDenied = true;
+    SimInterface unopenable = Device(0x3A5D, 2);
+    unopenable.openable = false;
+
+    struct Case {
+        const char* name;
+        std::vector<SimInterface> present;
+        int32_t result;
+        UnitRefusal refusal;
+        const char16_t* path;
+    };
+    const Case cases[] = {
+        {"access denied", {deniedOther, denied}, -4, UnitRefusal::AccessDenied, u"/dev/hidraw3"},
+        {"held by another copy", {held}, -4, UnitRefusal::HeldByAnotherCopy, u"/dev/hidraw5"},
+        {"the first of two is kept",
+         {held, denied},
+         -4,
+         UnitRefusal::HeldByAnotherCopy,
+         u"/dev/hidraw5"},
+        {"other devices denied", {deniedOther, deniedOtherProduct}, -4, UnitRefusal::None, nullptr},
+        {"held exclusively, not for want of permission",
+         {unopenable},
+         -4,
+         UnitRefusal::None,
+         nullptr},
+        {"a unit taken after a refused one",
+         {denied, Device(0x3A5D, 2)},
+         0,
+         UnitRefusal::None,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        for (const SimInterface& device : c.present) {
+            SimAddInterface(device);
+        }
+        EXPECT_EQ(OpenUnit(), c.result);
+        const char16_t* path = u"untouched";
+        EXPECT_EQ(RefusedUnit(&path), c.refusal);
+        if (c.path == nullptr) {
+            EXPECT_EQ(path, nullptr);
+        } else {
+            ASSERT_NE(path, nullptr);
+            EXPECT_EQ(std::u16string(path), c.path);
+        }
+        if (c.result != 0) {
+            // A held unit was opened to be recognised, then let go untouched.
+            EXPECT_EQ(SimOpenHandleCount(), 0);
+            EXPECT_TRUE(SimWireLog().empty());
+        }
+        TearDown();
+    }
+}
+
+TEST_F(DeviceTest, TheNextSearchForgetsARefusedUnit) {
+    SimInterface held = Device(0x3A5D, 2);
+    held.claimedElsewhere = true;
+    const int index = SimAddInterface(held);
+    EXPECT_EQ(OpenUnit(), -4);
+    EXPECT_EQ(RefusedUnit(nullptr), UnitRefusal::HeldByAnotherCopy);
+    SimGetInterface(index).claimedElsewhere = false;
+    EXPECT_EQ(OpenUnit(), 0);
+    EXPECT_EQ(RefusedUnit(nullptr), UnitRefusal::None);
+    CloseUnit();
+    SimUnplug(index);
+    EXPECT_EQ(OpenUnit(), -4);
+    EXPECT_EQ(RefusedUnit(nullptr), UnitRefusal::None);
+}

@@ -110,6 +110,9 @@ bool ApplyUnitOption(const std::string& option, UnitOptions* options, std::strin
         model.controller.status = static_cast<uint16_t>(value);
     } else if (key == "controller-type" && ParseNumber(text, 0xFFFFFFFFul, &value)) {
         model.controller.typeId = static_cast<uint32_t>(value);
+    } else if (key == "node-mode" && ParseNumber(text, 07777, &value)) {
+        // Octal as written ("0000"): what udev would give the node without a rule.
+        options->nodeMode = static_cast<int>(value);
     } else if (key == "firmware" && ParseNumber(text, 0xFFFF, &value)) {
         model.controller.firmwareVersion = static_cast<uint16_t>(value);
     } else {

@@ -9,13 +9,18 @@
 // for a failure of this program and 125 for a world that could not be set up.
 // With --control, each line written to DIR/in is a command (control_commands.h)
 // and gets one reply line on DIR/out; the child finds DIR in
-// EMULATED_UNIT_CONTROL.
+// EMULATED_UNIT_CONTROL. Two commands are this program's own: `copy` starts
+// COMMAND once more in the same world, as a user starting a second copy of the
+// program would ("ok PID"), and `copy-exit PID` tells whether that copy has
+// ended ("ok running", "ok exit CODE"). Copies still running at the end are
+// ended as the child is.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
@@ -68,6 +73,48 @@ int RestartUnderWrapper(char** argv) {
     return SETUP_FAILED;
 }
 
+// The command the child runs, for copies of it; their pids and, once they
+// ended, their exit codes (-1 while running).
+char** g_command = nullptr;
+sigset_t g_originalMask;
+std::map<pid_t, int> g_copies;
+
+int ExitCodeOf(int status);
+
+// A copy leads its own process group, as the child does.
+pid_t StartCopy() {
+    const pid_t copy = fork();
+    if (copy == 0) {
+        setpgid(0, 0);
+        sigprocmask(SIG_SETMASK, &g_originalMask, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        execvp(g_command[0], g_command);
+        _exit(127);
+    }
+    if (copy > 0) {
+        setpgid(copy, copy);
+        g_copies[copy] = -1;
+    }
+    return copy;
+}
+
+std::string RunOwnCommand(const std::string& line, bool* handled) {
+    *handled = true;
+    if (line == "copy") {
+        const pid_t copy = StartCopy();
+        return copy > 0 ? "ok " + std::to_string(copy) : "error fork failed";
+    }
+    if (line.rfind("copy-exit ", 0) == 0) {
+        const auto found = g_copies.find(static_cast<pid_t>(std::atol(line.c_str() + 10)));
+        if (found == g_copies.end()) {
+            return "error no such copy";
+        }
+        return found->second < 0 ? "ok running" : "ok exit " + std::to_string(found->second);
+    }
+    *handled = false;
+    return "";
+}
+
 struct Control {
     int in = -1;
     int out = -1;
@@ -114,7 +161,12 @@ bool ServeControl(Control* control) {
         if (line.empty()) {
             continue;
         }
-        const std::string reply = RunControlCommand(line, &quit) + "\n";
+        bool own = false;
+        std::string reply = RunOwnCommand(line, &own);
+        if (!own) {
+            reply = RunControlCommand(line, &quit);
+        }
+        reply += "\n";
         if (write(control->out, reply.data(), reply.size()) < 0) {
             std::fprintf(stderr, "emulated_unit: control reply: %s\n", std::strerror(errno));
         }
@@ -201,6 +253,7 @@ int main(int argc, char** argv) {
     sigaddset(&handled, SIGINT);
     sigaddset(&handled, SIGHUP);
     sigprocmask(SIG_BLOCK, &handled, &original);
+    g_originalMask = original;
     signal(SIGPIPE, SIG_IGN);
     const int signals = signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
     int wake[2];
@@ -225,6 +278,7 @@ int main(int argc, char** argv) {
         std::free(absolute);
     }
 
+    g_command = argv + first;
     const pid_t child = fork();
     if (child > 0) {
         setpgid(child, child);
@@ -279,10 +333,16 @@ int main(int argc, char** argv) {
         bool childEnded = false, stopWanted = false;
         while (read(signals, &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGCHLD) {
+                // Signals merge: reap every child that has ended.
                 int status = 0;
-                if (waitpid(child, &status, WNOHANG) == child) {
-                    exitCode = ExitCodeOf(status);
-                    childEnded = true;
+                pid_t ended;
+                while ((ended = waitpid(-1, &status, WNOHANG)) > 0) {
+                    if (ended == child) {
+                        exitCode = ExitCodeOf(status);
+                        childEnded = true;
+                    } else if (g_copies.count(ended) != 0) {
+                        g_copies[ended] = ExitCodeOf(status);
+                    }
                 }
             } else {
                 stopWanted = true;
@@ -294,6 +354,11 @@ int main(int argc, char** argv) {
         if (stopWanted) {
             exitCode = EndChild(child);
             break;
+        }
+    }
+    for (const auto& copy : g_copies) {
+        if (copy.second < 0) {
+            EndChild(copy.first);
         }
     }
     if (isatty(STDIN_FILENO)) {

@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "app/detection.h"
 #include "device/command_reports.h"
 #include "device/hid/hid_port.h"
 #include "device/hid/clock_port.h"
@@ -65,11 +66,27 @@ std::string NextHidrawEvent(udev_monitor* monitor) {
 
 // Runs OpenUnit in a process of its own, as another copy of the program would;
 // true when it returned `expected` there.
+// Refused, that copy says why in its pane, after the no-unit text and the
+// instructions.
 bool AnotherCopyOpens(int32_t expected) {
     const pid_t child = fork();
     if (child == 0) {
         ResetUnitConnection();
-        _exit(OpenUnit() == expected ? 0 : 1);
+        if (OpenUnit() != expected) {
+            _exit(1);
+        }
+        if (expected == OPEN_NO_UNIT) {
+            RecordingUiReset();
+            DetectUnit();
+            const std::u16string pane = TableText(IDS_NO_UNIT) + u"\r\n\r\n" +
+                                        TableText(IDS_INSTRUCTIONS) + u"\r\n\r\n" +
+                                        TableText(IDS_UNIT_HELD_ELSEWHERE);
+            _exit(RefusedUnit(nullptr) == UnitRefusal::HeldByAnotherCopy &&
+                          g_ui.texts[IDC_STATUS_PANE] == pane
+                      ? 0
+                      : 2);
+        }
+        _exit(0);
     }
     int status = 0;
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&

@@ -172,6 +172,7 @@ class Dialog:
     def __init__(self, atspi, root_pid):
         self.atspi = atspi
         self.root_pid = root_pid
+        self.exclude = set()  # processes below root_pid that are not this dialog's
         self.app = None
         self.known = {}
 
@@ -181,7 +182,8 @@ class Dialog:
         desktop = self.atspi.get_desktop(0)
         for app in children(desktop):
             pid = safe(app.get_process_id, 0)
-            if pid and descends_from(pid, self.root_pid):
+            if pid and descends_from(pid, self.root_pid) and not any(
+                    descends_from(pid, other) for other in self.exclude):
                 safe(lambda: app.set_cache_mask(self.atspi.Cache.NONE))
                 self.app = app
                 return app
@@ -294,7 +296,10 @@ class Run:
         self.lang = scenario["lang"]
         self.work = work
         self.unit = Emulator(args, scenario, work, env)
+        self.atspi = atspi
         self.dialog = Dialog(atspi, self.unit.process.pid)
+        self.copy = None
+        self.copy_pid = None
         self.update_started = None
         self.log_offset = 0
         self.figures = []
@@ -331,17 +336,40 @@ class Run:
         return text, re.compile(pattern + r"\Z"), press
 
     def pane_text(self, words):
+        """HEADLINE [instructions [PARAGRAPH [ARGUMENT]]]: a paragraph after the
+        instructions, its %s replaced by ARGUMENT (a node's path)."""
         text = self.string(words[0])
-        if words[1:] == ["instructions"]:
+        if words[1:2] == ["instructions"]:
             text += "\r\n\r\n" + self.string(str(INSTRUCTIONS))
+        if len(words) > 2:
+            paragraph = self.string(words[2])
+            if len(words) > 3:
+                paragraph = paragraph.replace("%s", words[3])
+            text += "\r\n\r\n" + paragraph
         return screen_text(text)
 
     def wait(self, what, probe, wait_s, poll_s=POLL_S):
         return wait_for(what, probe, wait_s, self.unit.process, poll_s)
 
     def step(self, words):
-        kind = words[0]
+        if words[:2] == ["copy", "start"]:
+            # A second copy of the program, started while the first runs.
+            reply = self.unit.command("copy")
+            if not reply.startswith("ok "):
+                raise Mismatch(f"emulator: copy\n  found: {reply}")
+            self.copy_pid = int(reply.split()[1])
+            self.dialog.exclude.add(self.copy_pid)
+            self.copy = Dialog(self.atspi, self.copy_pid)
+            return
+        if words[:2] == ["copy", "exit"]:
+            self.wait("the copy ends with exit code 0",
+                      lambda: (lambda r: (r == "ok exit 0", r))(
+                          self.unit.command(f"copy-exit {self.copy_pid}")), DEFAULT_WAIT_S)
+            return
         dialog = self.dialog
+        if words[0] == "copy":
+            dialog, words = self.copy, words[1:]
+        kind = words[0]
 
         if kind in ("pane", "pane-within"):
             wait_s = DEFAULT_WAIT_S
@@ -486,6 +514,69 @@ def accessibility_bus():
     return reply.unpack()[0]
 
 
+def run_as_user(args):
+    """Runs this script again as an ordinary user, for whom file permissions
+    apply as they do for anyone at the seat. Everything it reads is copied to a
+    folder that user may read (the build may lie where only root may look), and
+    the work and screenshot folders are given to it."""
+    import pwd
+    try:
+        user = pwd.getpwnam(args.as_user)
+    except KeyError:
+        print(f"no user {args.as_user}: skipped")
+        return SKIPPED
+    if not shutil.which("setpriv"):
+        print("setpriv is missing: skipped")
+        return SKIPPED
+    stage = tempfile.mkdtemp(prefix="vespra-e2e-user-")
+    try:
+        os.chmod(stage, 0o755)
+        shutil.copytree(HERE, os.path.join(stage, "tests", "e2e"),
+                        ignore=shutil.ignore_patterns("__pycache__", "*.cpp", "*.h"))
+        shutil.copytree(os.path.join(SOURCE, "res"), os.path.join(stage, "res"),
+                        ignore=shutil.ignore_patterns("__pycache__"))
+        os.makedirs(os.path.join(stage, "app"))
+        shutil.copy(args.model_source, os.path.join(stage, "app", "detection.cpp"))
+        programs = os.path.join(stage, "bin")
+        os.makedirs(programs)
+        for program in (args.emulator, args.updater):
+            shutil.copy(program, programs)
+        scenarios = os.path.join(stage, "scenarios.txt")
+        shutil.copy(args.scenarios, scenarios)
+        # The user's own folders inside the stage (the build's may lie where
+        # only root may look), copied to the given ones afterwards.
+        work, shots = os.path.join(stage, "work"), os.path.join(stage, "screenshots")
+        for folder in (work, shots):
+            os.makedirs(folder)
+        for root, folders, files in os.walk(stage):
+            for name in folders + files:
+                os.chmod(os.path.join(root, name),
+                         0o755 if name in folders or root == programs else 0o644)
+        for folder in (work, shots):
+            os.chown(folder, user.pw_uid, user.pw_gid)
+        command = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}",
+                   "--clear-groups", "env", f"HOME={args.work}", f"USER={user.pw_name}",
+                   sys.executable, os.path.join(stage, "tests", "e2e", "run_linux_e2e.py"),
+                   "--emulator", os.path.join(programs, os.path.basename(args.emulator)),
+                   "--updater", os.path.join(programs, os.path.basename(args.updater)),
+                   "--scenarios", scenarios, "--screenshots", shots, "--work", work]
+        for name in args.only:
+            command += ["--only", name]
+        for name in args.skip:
+            command += ["--except", name]
+        print(f"as user {user.pw_name} (uid {user.pw_uid})", flush=True)
+        result = subprocess.run(command).returncode
+        for kept, folder in ((shots, args.screenshots), (work, args.work)):
+            shutil.rmtree(folder, ignore_errors=True)
+            # Only folders and plain files: a control FIFO left behind would block.
+            shutil.copytree(kept, folder, symlinks=True, ignore=lambda where, names: [
+                n for n in names if not (os.path.isdir(os.path.join(where, n))
+                                         or os.path.isfile(os.path.join(where, n)))])
+        return result
+    finally:
+        shutil.rmtree(stage, ignore_errors=True)
+
+
 def main(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", required=True, help="the emulated unit program")
@@ -499,10 +590,13 @@ def main(argv):
     parser.add_argument("--only", action="append", default=[], help="NAME or NAME:LANG")
     parser.add_argument("--except", dest="skip", action="append", default=[],
                         help="NAME or NAME:LANG")
+    parser.add_argument("--as-user", help="run as this ordinary user when started as root")
     args = parser.parse_args(argv[1:])
     if not os.environ.get("DISPLAY"):
         print("No X display (DISPLAY is not set): skipped. scripts/test provides one.")
         return SKIPPED
+    if args.as_user and os.geteuid() == 0:
+        return run_as_user(args)
     if not shutil.which("dbus-run-session"):
         print("dbus-run-session is missing: skipped.")
         return SKIPPED

@@ -453,6 +453,13 @@ bool PlugUnit() {
                          std::strerror(errno));
             return false;
         }
+        // After our own open: a node its user may not open is the point of the mode.
+        if (g_world.options.nodeMode >= 0 &&
+            chmod(file.c_str(), static_cast<mode_t>(g_world.options.nodeMode)) != 0) {
+            std::fprintf(stderr, "emulated_unit: chmod %s: %s\n", file.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
         SimModelPowerUp(g_world.options.model);
         g_world.replies.clear();
         g_world.late.clear();

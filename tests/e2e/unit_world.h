@@ -26,6 +26,7 @@ struct UnitOptions {
     bool absent = false;    // not plugged in at start
     uint16_t productId = 2; // 2 LINK-CUBE, 1 DIALPOD
     bool noAnswer = false;  // never answers anything
+    int nodeMode = -1;      // the node file's mode after each plug-in; -1 as made (0666)
     SimUnitModel model = SimReadyUnitModel();
 };
 

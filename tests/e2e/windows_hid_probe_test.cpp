@@ -9,6 +9,7 @@
 #include <thread>
 #include <windows.h>
 
+#include "app/detection.h"
 #include "device/command_reports.h"
 #include "device/hid/hid_port.h"
 #include "device/little_endian.h"
@@ -152,13 +153,22 @@ TEST_F(WineHidStack, AnotherCopyFindsNoUnitWhileOneHasItOpen) {
     EXPECT_TRUE(AnotherCopyOpens(0));
 }
 
-// The other copy of the test above; skipped when run on its own.
+// The other copy of the test above; skipped when run on its own. Refused, it
+// says why in its pane, after the no-unit text and the instructions.
 TEST_F(WineHidStack, OpenUnitAsAnotherCopy) {
     wchar_t expected[16];
     if (GetEnvironmentVariableW(EXPECTED_OPEN_VARIABLE, expected, 16) == 0) {
         GTEST_SKIP() << "run by AnotherCopyFindsNoUnitWhileOneHasItOpen";
     }
-    EXPECT_EQ(std::wcstol(expected, nullptr, 10), OpenUnit());
+    const int32_t result = std::wcstol(expected, nullptr, 10);
+    EXPECT_EQ(result, OpenUnit());
+    if (result == OPEN_NO_UNIT) {
+        EXPECT_EQ(UnitRefusal::HeldByAnotherCopy, RefusedUnit(nullptr));
+        DetectUnit();
+        EXPECT_EQ(TableText(IDS_NO_UNIT) + u"\r\n\r\n" + TableText(IDS_INSTRUCTIONS) + u"\r\n\r\n" +
+                      TableText(IDS_UNIT_HELD_ELSEWHERE),
+                  g_ui.texts[IDC_STATUS_PANE]);
+    }
 }
 
 } // namespace

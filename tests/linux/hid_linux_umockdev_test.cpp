@@ -12,12 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <functional>
 #include <linux/hidraw.h>
 #include <mutex>
 #include <string>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <umockdev.h>
+#include <unistd.h>
 #include <vector>
 
 #include "app/detection.h"
@@ -84,6 +87,11 @@ struct EmulatedDevice {
 
     std::string syspath;
     UMockdevIoctlBase* handler = nullptr;
+    // Set: when asked for its identity, the device tries to lock this file (the
+    // node's file in the testbed) as its own client would, and keeps the result:
+    // 0, or the errno of the refusal.
+    std::string lockProbeFile;
+    std::vector<int> lockProbeResults;
 
     std::string node() const { return "/dev/" + name; }
 
@@ -179,6 +187,18 @@ gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer d
         umockdev_ioctl_data_update(target, offsetof(hidraw_report_descriptor, value), value.data(),
                                    static_cast<gint>(value.size()));
     } else {
+        if (!device->lockProbeFile.empty()) {
+            const int fd = open(device->lockProbeFile.c_str(), O_RDONLY | O_CLOEXEC);
+            int result = fd < 0 ? errno : 0;
+            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                result = errno;
+            }
+            if (fd >= 0) {
+                close(fd);
+            }
+            std::lock_guard<std::mutex> guard(device->lock);
+            device->lockProbeResults.push_back(result);
+        }
         hidraw_devinfo info = {3, static_cast<__s16>(device->vendor),
                                static_cast<__s16>(device->product)};
         umockdev_ioctl_data_update(target, 0, reinterpret_cast<guint8*>(&info), sizeof info);
@@ -483,19 +503,65 @@ TEST_F(EmulatedHidraw, RepliesLeftOnTheNodeAreDroppedBeforeTheNextRequest) {
 }
 
 // Every reader of a node gets every reply: while one copy of the program has the
-// unit open, another one must not talk to it, not even to identify it.
-TEST_F(EmulatedHidraw, AUnitOpenElsewhereIsNotOpenedAgainUntilItIsClosed) {
-    Add("hidraw0");
+// unit claimed, another one must not talk to it, not even to identify it.
+TEST_F(EmulatedHidraw, AUnitClaimedElsewhereIsNotTakenUntilItIsClosed) {
+    EmulatedDevice* unit = Add("hidraw0");
     const HidHandle elsewhere = HidOpenInterface(u"/dev/hidraw0");
     ASSERT_NE(HID_INVALID_HANDLE, elsewhere);
+    ASSERT_EQ(0, HidClaimInterface(elsewhere));
 
-    EXPECT_EQ(HID_INVALID_HANDLE, HidOpenInterface(u"/dev/hidraw0"));
+    const HidHandle second = HidOpenInterface(u"/dev/hidraw0");
+    ASSERT_NE(HID_INVALID_HANDLE, second);
+    EXPECT_EQ(HID_CLAIM_HELD, HidClaimInterface(second));
     EXPECT_EQ(uint32_t(EWOULDBLOCK), PlatformLastError());
+    HidCloseInterface(second);
     EXPECT_EQ(OPEN_NO_UNIT, OpenUnit());
+    const char16_t* path = nullptr;
+    EXPECT_EQ(UnitRefusal::HeldByAnotherCopy, RefusedUnit(&path));
+    EXPECT_EQ(u"/dev/hidraw0", std::u16string(path));
+    {
+        std::lock_guard<std::mutex> guard(unit->lock);
+        EXPECT_TRUE(unit->requests.empty());
+    }
 
     HidCloseInterface(elsewhere);
     EXPECT_EQ(0, OpenUnit());
     EXPECT_TRUE(UnitIsOpen());
+}
+
+// Other programs lock their own devices' nodes the same way (a security key's
+// client does): a scan must not hold such a node locked, not even while it reads
+// the node's identity. The unit, once recognised, is locked.
+TEST_F(EmulatedHidraw, AScanLocksNoNodeOfAnotherDevice) {
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    const std::string testbedRoot = root;
+    g_free(root);
+    Add("hidraw0", [&](EmulatedDevice* d) {
+        d->vendor = 0x1050; // another maker's device
+        d->product = 0x0407;
+        d->speaksProtocol = false;
+        d->lockProbeFile = testbedRoot + "/dev/hidraw0";
+    });
+    Add("hidraw1", [&](EmulatedDevice* d) {
+        d->vendor = 0x3A5D;
+        d->product = 3; // the maker's, but no programming unit
+        d->speaksProtocol = false;
+        d->lockProbeFile = testbedRoot + "/dev/hidraw1";
+    });
+    Add("hidraw2");
+
+    ASSERT_EQ(0, OpenUnit());
+    EXPECT_EQ(u"/dev/hidraw2", std::u16string(g_unit.devicePath));
+    for (EmulatedDevice* other : {devices[0], devices[1]}) {
+        std::lock_guard<std::mutex> guard(other->lock);
+        EXPECT_EQ(std::vector<int>{0}, other->lockProbeResults) << other->name;
+    }
+    // The probe sees the program's locks: the open unit's node is held.
+    const int fd = open((testbedRoot + "/dev/hidraw2").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_LE(0, fd);
+    EXPECT_NE(0, flock(fd, LOCK_EX | LOCK_NB));
+    EXPECT_EQ(EWOULDBLOCK, errno);
+    close(fd);
 }
 
 TEST_F(EmulatedHidraw, NodesThatCannotBeOpenedOrAreAbsentAreRefused) {

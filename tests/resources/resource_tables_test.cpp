@@ -89,6 +89,12 @@ TEST(StringTable, KeepsWhitespaceLineBreaksAndSpecialLettersAsWritten) {
         {IDS_ADDRESS_NOT_SET, RES_LANG_GERMAN, u"Das Update wird abgebrochen", true},
         {IDS_TRY_AGAIN, RES_LANG_ENGLISH, u"please contact the TAVELIN Service", true},
         {IDS_APPLICATION_ERROR_CAPTION, RES_LANG_GERMAN, u"Fehler in der Anwendung", true},
+        {IDS_NODE_ACCESS_DENIED, RES_LANG_ENGLISH,
+         u"the README section 'Access to the unit on "
+         u"Linux' into /etc/udev/rules.d/70-vespra-updater.rules.",
+         false},
+        {IDS_NODE_ACCESS_DENIED, RES_LANG_GERMAN, u"darf sie nicht \u00f6ffnen.", false},
+        {IDS_UNIT_HELD_ELSEWHERE, RES_LANG_GERMAN, u"wieder an.", true},
     };
     for (const Case& c : cases) {
         std::u16string text = Load(c.id, c.language);
@@ -101,14 +107,40 @@ TEST(StringTable, KeepsWhitespaceLineBreaksAndSpecialLettersAsWritten) {
     }
 }
 
-// The two format entries go through the wide formatted print with a fixed list of
+// The paragraph for a node the user may not open sends the reader to a README
+// section by its name, in both languages: that section must be there, with the
+// rule's lines.
+TEST(StringTable, TheReadmeSectionThatTheAccessParagraphNamesExists) {
+    std::FILE* file = std::fopen(VESPRA_README_FILE, "rb");
+    ASSERT_NE(file, nullptr);
+    std::string readme;
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        readme.append(chunk, got);
+    }
+    std::fclose(file);
+    for (uint16_t language : kLanguages) {
+        const std::u16string text = Load(IDS_NODE_ACCESS_DENIED, language);
+        const size_t start = text.find(u"'Access to");
+        ASSERT_NE(start, std::u16string::npos) << language;
+        const size_t end = text.find(u"'", start + 1);
+        ASSERT_NE(end, std::u16string::npos) << language;
+        const std::string section(text.begin() + start + 1, text.begin() + end);
+        EXPECT_NE(readme.find("### " + section + "\n"), std::string::npos) << section;
+    }
+    EXPECT_NE(readme.find("SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"3a5d\", "
+                          "ATTRS{idProduct}==\"0002\", TAG+=\"uaccess\""),
+              std::string::npos);
+}
+
+// The format entries go through the wide formatted print with a fixed list of
 // arguments; any other conversion in them, or a '%' anywhere else, would read
 // arguments that are not there.
 TEST(StringTable, OnlyTheFormatEntriesHoldConversionsAndExactlyTheirOwn) {
     for (uint16_t id : StringIds()) {
         for (uint16_t language : kLanguages) {
             std::u16string text = Load(id, language);
-            if (id == IDS_INCOMPATIBLE_TEXT) {
+            if (id == IDS_INCOMPATIBLE_TEXT || id == IDS_NODE_ACCESS_DENIED) {
                 EXPECT_EQ(Count(text, u"%"), 1u) << language;
                 EXPECT_EQ(Count(text, u"%s"), 1u) << language;
             } else if (id == IDS_ERROR_CODE_LINE) {

@@ -311,31 +311,37 @@ TEST_F(ReportIoTest, RepliesAroundARestartedReadAreEachReadOnce) {
 }
 
 // Every open handle of an interface receives every input report: while one copy
-// of the program has an interface open, another one must not open it, however
-// the letters of its path are cased.
-TEST(ReportIo, AnInterfaceOpenElsewhereDoesNotOpenUntilItIsClosed) {
+// of the program has an interface claimed, another one must not claim it,
+// however the letters of its path are cased. Opening alone claims nothing.
+TEST(ReportIo, AnInterfaceClaimedElsewhereIsNotClaimedUntilItIsClosed) {
     wchar_t name[64];
     wsprintfW(name, L"\\\\.\\pipe\\vespra-claim-%lu", GetCurrentProcessId());
     wchar_t upper[64];
     wsprintfW(upper, L"\\\\.\\PIPE\\VESPRA-CLAIM-%lu", GetCurrentProcessId());
-    HANDLE servers[2];
+    // One pipe instance for each open below: a closed client does not free its own.
+    HANDLE servers[4];
     for (HANDLE& server : servers) {
         server = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX,
-                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 2, 4096,
+                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 4, 4096,
                                   4096, 0, nullptr);
         ASSERT_NE(server, INVALID_HANDLE_VALUE);
     }
     const HidHandle elsewhere = HidOpenInterface(reinterpret_cast<const char16_t*>(name));
     ASSERT_NE(elsewhere, HID_INVALID_HANDLE);
+    ASSERT_EQ(HidClaimInterface(elsewhere), 0);
 
     for (const wchar_t* path : {name, upper}) {
-        EXPECT_EQ(HidOpenInterface(reinterpret_cast<const char16_t*>(path)), HID_INVALID_HANDLE);
+        const HidHandle second = HidOpenInterface(reinterpret_cast<const char16_t*>(path));
+        ASSERT_NE(second, HID_INVALID_HANDLE);
+        EXPECT_EQ(HidClaimInterface(second), HID_CLAIM_HELD);
         EXPECT_EQ(PlatformLastError(), uint32_t(ERROR_BUSY));
+        HidCloseInterface(second);
     }
 
     HidCloseInterface(elsewhere);
     const HidHandle again = HidOpenInterface(reinterpret_cast<const char16_t*>(name));
-    EXPECT_NE(again, HID_INVALID_HANDLE);
+    ASSERT_NE(again, HID_INVALID_HANDLE);
+    EXPECT_EQ(HidClaimInterface(again), 0);
     HidCloseInterface(again);
     for (HANDLE server : servers) {
         CloseHandle(server);
