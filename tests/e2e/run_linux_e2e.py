@@ -55,6 +55,8 @@ PANE, UPDATE, CLOSE = IDS["IDC_STATUS_PANE"], IDS["IDC_UPDATE"], IDS["IDC_CLOSE"
 CAPTIONS = {row: IDS[f"IDC_ROW{row}_CAPTION"] for row in (1, 2, 3)}
 VALUES = {row: IDS[f"IDC_ROW{row}_VALUE"] for row in (1, 2, 3)}
 LOGIND = "org.freedesktop.login1"
+PORTAL = "org.freedesktop.portal.Desktop"
+PORTAL_FLAGS = 1 | 2 | 4 | 8  # logout, user switch, suspend, idle
 INHIBITED = ("shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:"
              "handle-lid-switch")
 GUARD_REASON = IDS["IDS_UPDATE_GUARD_REASON"]
@@ -176,6 +178,59 @@ class SystemBus:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+
+
+class DesktopPortal:
+    """A stand-in for the desktop portal's Inhibit on the session bus
+    (python3-dbusmock), which notes the requests and their closing."""
+
+    PATH = "/org/freedesktop/portal/desktop"
+    REQUEST = "/org/freedesktop/portal/desktop/request/vespra"
+    MOCK = "org.freedesktop.DBus.Mock"
+
+    def __init__(self, work):
+        from gi.repository import Gio, GLib
+        log = open(os.path.join(work, "portal.log"), "w")
+        self.process = subprocess.Popen(
+            [sys.executable, "-m", "dbusmock", "--session", PORTAL, self.PATH,
+             "org.freedesktop.portal.Inhibit"], stdout=log, stderr=subprocess.STDOUT)
+        self.bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        wait_for("the desktop portal on the session bus",
+                 lambda: (self.registered(), None), DEFAULT_WAIT_S)
+        self.mock(self.PATH, "AddMethod",
+                  GLib.Variant("(sssss)", ("org.freedesktop.portal.Inhibit", "Inhibit", "sua{sv}",
+                                           "o", f"ret = dbus.ObjectPath('{self.REQUEST}')")))
+        self.mock(self.PATH, "AddObject",
+                  GLib.Variant("(ssa{sv}a(ssss))", (self.REQUEST, "org.freedesktop.portal.Request",
+                                                    {}, [("Close", "", "", "")])))
+
+    def registered(self):
+        from gi.repository import GLib
+        reply = self.bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus", "NameHasOwner",
+                                   GLib.Variant("(s)", (PORTAL,)), GLib.VariantType.new("(b)"),
+                                   0, 5000, None)
+        return reply.unpack()[0]
+
+    def mock(self, path, method, arguments=None, reply_type=None):
+        from gi.repository import GLib
+        reply = self.bus.call_sync(PORTAL, path, self.MOCK, method, arguments,
+                                   GLib.VariantType.new(reply_type) if reply_type else None,
+                                   0, 5000, None)
+        return reply.unpack() if reply_type else None
+
+    def open_requests(self):
+        """The Inhibit calls not closed yet, each as (flags, reason)."""
+        calls = self.mock(self.PATH, "GetCalls", None, "(a(tsav))")[0]
+        inhibits = [(args[1], args[2].get("reason")) for _, name, args in calls
+                    if name == "Inhibit"]
+        closes = [name for _, name, _ in self.mock(self.REQUEST, "GetCalls", None, "(a(tsav))")[0]
+                  if name == "Close"]
+        return inhibits[len(closes):]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
 
 
 def descends_from(pid, ancestor):
@@ -369,11 +424,14 @@ class Run:
         logind = not any(words[:2] == ["system-bus", "no-logind"]
                          for _, words in scenario["steps"])
         self.system_bus = SystemBus(work, logind)
+        self.portal = None
         env = dict(env, DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
         try:
+            if any(words == ["desktop-portal"] for _, words in scenario["steps"]):
+                self.portal = DesktopPortal(work)
             self.unit = Emulator(args, scenario, work, env)
         except BaseException:
-            self.system_bus.stop()
+            self.stop_buses()
             raise
         self.dialog = Dialog(atspi, self.unit.process.pid)
         self.update_started = None
@@ -488,8 +546,18 @@ class Run:
                 raise Mismatch(f"flash holds the image\n  expected: ok match\n  found:    {reply}")
         elif kind == "shot":
             self.shot(words[1])
-        elif kind == "system-bus":
+        elif kind in ("system-bus", "desktop-portal"):
             pass  # set up before the program started
+        elif kind == "portal-requests":
+            want = int(words[1])
+            found = self.wait(f"{want} open request(s) to the desktop portal",
+                              lambda: (lambda r: (len(r) == want, r))(self.portal.open_requests()),
+                              DEFAULT_WAIT_S)
+            expected = (PORTAL_FLAGS, self.string(str(GUARD_REASON)))
+            for request in found:
+                if tuple(request) != expected:
+                    raise Mismatch(f"portal request\n  expected: {expected!r}\n"
+                                   f"  found:    {tuple(request)!r}")
         elif kind == "inhibitors":
             want = int(words[1])
             found = self.wait(f"{want} inhibitor lock(s) on logind",
@@ -569,7 +637,12 @@ class Run:
                     raise Mismatch(f"{where}: {' '.join(words)}\n  {mismatch}")
         finally:
             self.unit.stop()
-            self.system_bus.stop()
+            self.stop_buses()
+
+    def stop_buses(self):
+        if self.portal is not None:
+            self.portal.stop()
+        self.system_bus.stop()
 
 
 def private_bus(argv):
