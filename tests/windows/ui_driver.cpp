@@ -861,15 +861,15 @@ void UnitStep(const ScenarioStep& step) {
     }
 }
 
-// Keys given while the update runs, as a user pressing them would: posted to the
-// dialog's focused control (which its own loop would turn into Cancel or the
-// default button) and typed on the keyboard for whichever of the program's
-// windows has the focus when they are read.
+// Keys given while the update runs, as a user pressing them would: posted to a
+// control of the dialog, as if it had the focus (the dialog's loop turns them into
+// Cancel or the default button), and typed on the keyboard for whichever of the
+// program's windows has the focus. During the update that may be the progress
+// window, whose messages go with it when it is destroyed: the posted keys are the
+// ones sure to outlive the transfer.
 void KeysStep(HWND dialog, const ScenarioStep& step) {
-    GUITHREADINFO thread = {};
-    thread.cbSize = sizeof thread;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread);
-    const HWND target = thread.hwndFocus != nullptr ? thread.hwndFocus : dialog;
+    const HWND close = Item(dialog, IDC_CLOSE);
+    const HWND target = close != nullptr ? close : dialog;
     SetForegroundWindow(dialog);
     DWORD foregroundPid = 0;
     GetWindowThreadProcessId(GetForegroundWindow(), &foregroundPid);
