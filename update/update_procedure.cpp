@@ -1,6 +1,7 @@
 // The Update button's run: confirmation, version guard, then lock, unprotect,
 // erase, write address, block transfer and the closing steps. Every failure ends
-// the run through ReportUpdateFailure; nothing is retried.
+// the run through ReportUpdateFailure; nothing is retried. From the lock request
+// to the last exchange the update guard holds off whatever would end the program.
 #include "update/update_procedure.h"
 
 #include "device/hid/clock_port.h"
@@ -15,6 +16,7 @@
 #include "res/resource_ids.h"
 #include "res/firmware_image.h"
 #include "update/transfer_image.h"
+#include "update/update_guard_port.h"
 
 namespace {
 
@@ -126,6 +128,9 @@ void UpdateProcedure() {
         return;
     }
 
+    char16_t reason[TEXT_BUFFER_CHARS];
+    UiLoadString(IDS_UPDATE_GUARD_REASON, reason, TEXT_BUFFER_CHARS);
+    UpdateGuardTake(reason);
     if (!PrepareController()) {
         return;
     }
@@ -139,11 +144,14 @@ void UpdateProcedure() {
     // these answer cannot change the outcome.
     WriteProtectSet();
     SystemLockReset();
+    UpdateGuardRelease();
     ReportSuccess();
 }
 
 void ReportUpdateFailure(const char16_t* message, const char16_t* caption, int32_t firstCode,
                          uint32_t secondCode) {
+    // A box left open for an hour must not keep the machine awake.
+    UpdateGuardRelease();
     CloseUnit();
     UiEnableItem(IDC_UPDATE, false);
     RefreshVersionPanel();

@@ -10,14 +10,13 @@
 #include "device/hid/clock_port.h"
 #include "device/hid/wait_until_posix.h"
 
+#include "app/linux/socket_hold.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
-#include <QPointer>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
-#include <vector>
 
 namespace {
 
@@ -29,37 +28,6 @@ constexpr int64_t LAST_STRETCH_MS = 20;
 
 constexpr QEventLoop::ProcessEventsFlags PAUSE_EVENTS =
     QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
-
-// Not every event dispatcher honours ExcludeSocketNotifiers (the GLib one, which
-// Qt uses on Linux, does not). A notifier that fires during the pause is switched
-// off instead and on again afterwards, when it fires anew for what is waiting.
-class SocketHold : public QObject {
-  public:
-    ~SocketHold() override {
-        for (const QPointer<QSocketNotifier>& notifier : m_held) {
-            if (notifier != nullptr) {
-                notifier->setEnabled(true);
-            }
-        }
-    }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::SockAct) {
-            return false;
-        }
-        QSocketNotifier* notifier = qobject_cast<QSocketNotifier*>(watched);
-        if (notifier == nullptr) {
-            return false;
-        }
-        notifier->setEnabled(false);
-        m_held.push_back(notifier);
-        return true;
-    }
-
-  private:
-    std::vector<QPointer<QSocketNotifier>> m_held;
-};
 
 // Runs the event loop for `milliseconds`.
 void RunEventLoopFor(int64_t milliseconds) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QFontMetrics>
+#include <QApplication>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "app/linux/device_events_port.h"
 #include "app/linux/dialog_units.h"
@@ -253,6 +255,32 @@ void MainDialogWindow::runCommand(int controlId) {
     if (result == COMMAND_CLOSE && m_commandDepth == 0) {
         closeWithResult(IDC_CLOSE);
     }
+    closeIfWanted();
+}
+
+void MainDialogWindow::closeAtOnce() {
+    m_closeWanted = true;
+    if (QWidget* box = QApplication::activeModalWidget()) {
+        box->close();
+    }
+    // Whatever opened the box finishes first, then the dialog ends from the loop.
+    QTimer::singleShot(0, this, [this] { closeIfWanted(); });
+}
+
+void MainDialogWindow::closeAfterCommand() {
+    m_closeWanted = true;
+    if (m_commandDepth == 0) {
+        QTimer::singleShot(0, this, [this] { closeIfWanted(); });
+    }
+}
+
+void MainDialogWindow::closeIfWanted() {
+    if (!m_closeWanted || m_closed || m_commandDepth > 0 ||
+        QApplication::activeModalWidget() != nullptr) {
+        return;
+    }
+    m_closeWanted = false;
+    runCommand(IDC_CLOSE);
 }
 
 void MainDialogWindow::reject() {

@@ -27,6 +27,14 @@ class MainDialogWindow : public QDialog {
     const std::u16string& controlText(int controlId) const;
     bool commandRunning() const { return m_commandDepth > 0; }
 
+    // Ends the dialog as Close does, for a terminate signal: at once, answering
+    // an open message box as its Escape would, and otherwise when the running
+    // command is over.
+    void closeAtOnce();
+    // The same once the running command is over (after a whole update, its
+    // success text or failure box), without touching a box it still shows.
+    void closeAfterCommand();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     // Escape and the close box: the same road as the Close button.
@@ -36,6 +44,7 @@ class MainDialogWindow : public QDialog {
     void buildControls(uint16_t language);
     void runCommand(int controlId);
     void closeWithResult(int result);
+    void closeIfWanted();
     const QImage& logoAtSize(int width, int height);
 
     std::map<int, QWidget*> m_controls;
@@ -44,6 +53,7 @@ class MainDialogWindow : public QDialog {
     QImage m_scaledLogo;
     bool m_eventsRegistered = false;
     bool m_closed = false;
+    bool m_closeWanted = false;
     int m_commandDepth = 0;
 };
 

@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/linux/main_dialog_window.h"
+#include "app/linux/termination_signals.h"
 #include "app/linux/ui_port_qt.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     QObject::connect(&dialog, &QDialog::finished, &application, [] { QCoreApplication::exit(0); });
+    InstallTerminationSignals(&dialog);
     dialog.show();
     application.exec();
     return 0;

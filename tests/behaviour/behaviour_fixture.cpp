@@ -9,6 +9,7 @@ void BehaviourTest::SetUp() {
     SimReset();
     VirtualClockReset();
     RecordingUiReset();
+    g_ui.wireRecords = [] { return int64_t(SimWireLog().size()); };
     ResetUnitConnection();
 }
 

@@ -22,6 +22,41 @@ using UpdateTest = BehaviourTest;
 
 constexpr uint32_t IMAGE_BLOCKS = 2037;
 
+// The update guard is held exactly while the controller is at risk: taken once,
+// with its reason, after the last question and before the first request; released
+// once, after the last exchange and before the failure box or the success text.
+void ExpectGuardHeldAroundTheExchanges() {
+    ASSERT_EQ(CountUiCalls(UiCall::GuardTake), 1u);
+    ASSERT_EQ(CountUiCalls(UiCall::GuardRelease), 1u);
+    EXPECT_FALSE(g_ui.guardHeld);
+    const size_t take = FirstIndexOf(UiCall::GuardTake);
+    const size_t release = FirstIndexOf(UiCall::GuardRelease);
+    const UiRecord& taken = g_ui.log[take];
+    EXPECT_EQ(taken.text, TableText(IDS_UPDATE_GUARD_REASON));
+    EXPECT_EQ(taken.first, 0) << "taken after a request was sent";
+    EXPECT_EQ(g_ui.log[release].first, int64_t(SimWireLog().size()))
+        << "released before the last exchange";
+    for (size_t i = 0; i < g_ui.log.size(); ++i) {
+        const UiRecord& record = g_ui.log[i];
+        const bool shown = record.call == UiCall::MessageBox ||
+                           (record.call == UiCall::SetText && record.first == IDC_STATUS_PANE);
+        if (shown) {
+            EXPECT_TRUE(i < take || i > release) << DescribeUiRecord(record) << " while held";
+        }
+    }
+    const size_t lastBox = LastIndexOf(UiCall::MessageBox);
+    if (lastBox < g_ui.log.size() && g_ui.log[lastBox].first == UI_MB_ICONERROR) {
+        EXPECT_LT(release, lastBox);
+    } else {
+        EXPECT_EQ(g_ui.texts[IDC_STATUS_PANE], TableText(IDS_UPDATE_SUCCESSFUL));
+    }
+}
+
+void ExpectGuardNeverTaken() {
+    EXPECT_EQ(CountUiCalls(UiCall::GuardTake), 0u);
+    EXPECT_EQ(CountUiCalls(UiCall::GuardRelease), 0u);
+}
+
 TEST_F(UpdateTest, WholeUpdateWritesTheImageAndLeavesTheUnitOpen) {
     const int unit = StartWithUnit();
     const uint8_t* image = ResFirmwareImageData();
@@ -86,6 +121,7 @@ TEST_F(UpdateTest, WholeUpdateWritesTheImageAndLeavesTheUnitOpen) {
     EXPECT_EQ(tail[0], "destroy 0x2000");
     EXPECT_EQ(tail[1], "enable 1002 0");
     EXPECT_EQ(tail.back(), "text 40004 " + TableTextUtf8(IDS_UPDATE_SUCCESSFUL));
+    ExpectGuardHeldAroundTheExchanges();
 }
 
 struct VersionGuardCase {
@@ -117,9 +153,11 @@ TEST_P(VersionGuardTest, AsksForTheSameOrANewerVersionAndNoStopsEverything) {
         EXPECT_EQ(g_ui.texts, textsBefore);
         EXPECT_TRUE(UpdateEnabled());
         EXPECT_TRUE(UnitIsOpen());
+        ExpectGuardNeverTaken();
     } else {
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(Pane(), TableText(IDS_UPDATE_SUCCESSFUL));
+        ExpectGuardHeldAroundTheExchanges();
     }
 }
 
@@ -145,6 +183,7 @@ TEST_F(UpdateTest, CancelOnTheConfirmationChangesNothing) {
     EXPECT_EQ(g_ui.texts, textsBefore);
     EXPECT_EQ(g_ui.enabled, enabledBefore);
     EXPECT_TRUE(UnitIsOpen());
+    ExpectGuardNeverTaken();
 }
 
 // After every failure: the unit closed, Update disabled, the panel empty, the
@@ -471,6 +510,7 @@ TEST_P(FailureTest, ReportsTheStepWithItsCodes) {
     ExpectFailureReported(
         FailureText(c.message, c.firstCode != -1, uint32_t(c.firstCode), c.secondCode));
     EXPECT_EQ(VirtualPauses(), c.pauses);
+    ExpectGuardHeldAroundTheExchanges();
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, FailureTest, ::testing::ValuesIn(FAILURES),
@@ -493,6 +533,7 @@ TEST_F(UpdateTest, NoUnitAtTheStartShowsTheMessageAlone) {
     ASSERT_EQ(Boxes().size(), 1u);
     ExpectFailureReported(TableText(IDS_UNIT_NOT_DETECTED));
     EXPECT_TRUE(SimWireLog().empty());
+    ExpectGuardNeverTaken();
 }
 
 TEST_F(UpdateTest, MissingOrEmptyImageIsRefusedBeforeAnythingIsSent) {
@@ -512,6 +553,7 @@ TEST_F(UpdateTest, MissingOrEmptyImageIsRefusedBeforeAnythingIsSent) {
         ExpectFailureReported(TableText(IDS_BLOCK_WRITE_FAILED));
         EXPECT_TRUE(SimWireLog().empty());
         EXPECT_EQ(SimGetInterface(unit).controller.firmwareVersion, 0x0304); // not erased
+        ExpectGuardNeverTaken();
     }
 }
 
@@ -539,6 +581,7 @@ TEST_F(UpdateTest, ImageThatIsNotTheRecordedOneIsRefusedBeforeAnythingIsSent) {
         ExpectFailureReported(TableText(IDS_BLOCK_WRITE_FAILED));
         EXPECT_TRUE(SimWireLog().empty());
         EXPECT_EQ(SimGetInterface(unit).controller.firmwareVersion, 0x0304); // not erased
+        ExpectGuardNeverTaken();
     }
 }
 
@@ -566,6 +609,7 @@ TEST_F(UpdateTest, FailingClosingStepsStillEndInSuccess) {
         EXPECT_EQ(Utf8(g_ui.texts[IDC_ROW3_VALUE]), "3.5");
         EXPECT_TRUE(
             std::equal(image.begin(), image.end(), SimGetInterface(unit).controller.flash.begin()));
+        ExpectGuardHeldAroundTheExchanges();
     }
 }
 

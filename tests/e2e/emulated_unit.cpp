@@ -1,7 +1,8 @@
 // An emulated programming unit behind a hidraw node, for running the real
 // programs from outside:
 //
-//     emulated_unit [--unit OPTION]... [--control DIR] [--log FILE] -- COMMAND [ARGS...]
+//     emulated_unit [--unit OPTION]... [--control DIR] [--log FILE] [--flash-at-end FILE]
+//                   -- COMMAND [ARGS...]
 //
 // COMMAND runs as a child inside the emulated world (see unit_world.h) with this
 // program's environment and standard streams, in a process group of its own
@@ -13,7 +14,8 @@
 // COMMAND once more in the same world, as a user starting a second copy of the
 // program would ("ok PID"), and `copy-exit PID` tells whether that copy has
 // ended ("ok running", "ok exit CODE"). Copies still running at the end are
-// ended as the child is.
+// ended as the child is. With --flash-at-end, the controller's flash is written
+// to FILE when the program ends, for checks after a child that ended by itself.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -41,7 +43,7 @@ constexpr int CHILD_GRACE_MS = 10000;
 
 void Usage() {
     std::fprintf(stderr, "usage: emulated_unit [--unit OPTION]... [--control DIR] [--log FILE] "
-                         "-- COMMAND [ARGS...]\n");
+                         "[--flash-at-end FILE] -- COMMAND [ARGS...]\n");
 }
 
 bool PreloadActive() {
@@ -199,7 +201,7 @@ int EndChild(pid_t child) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string controlDir, logFile;
+    std::string controlDir, logFile, flashFile;
     std::vector<std::string> unitOptions;
     int first = 1;
     for (; first < argc; ++first) {
@@ -208,12 +210,15 @@ int main(int argc, char** argv) {
             ++first;
             break;
         }
-        if ((arg == "--unit" || arg == "--control" || arg == "--log") && first + 1 < argc) {
+        if ((arg == "--unit" || arg == "--control" || arg == "--log" || arg == "--flash-at-end") &&
+            first + 1 < argc) {
             const std::string value = argv[++first];
             if (arg == "--unit") {
                 unitOptions.push_back(value);
             } else if (arg == "--control") {
                 controlDir = value;
+            } else if (arg == "--flash-at-end") {
+                flashFile = value;
             } else {
                 logFile = value;
             }
@@ -366,6 +371,17 @@ int main(int argc, char** argv) {
         tcsetpgrp(STDIN_FILENO, getpgrp());
     }
     DestroyWorld();
+    if (!flashFile.empty()) {
+        const std::vector<uint8_t>& flash = g_world.options.model.controller.flash;
+        FILE* out = std::fopen(flashFile.c_str(), "wb");
+        if (out == nullptr || std::fwrite(flash.data(), 1, flash.size(), out) != flash.size()) {
+            std::fprintf(stderr, "emulated_unit: %s: cannot be written\n", flashFile.c_str());
+            exitCode = exitCode == 0 ? 1 : exitCode;
+        }
+        if (out != nullptr) {
+            std::fclose(out);
+        }
+    }
     if (!controlDir.empty()) {
         unlink((controlDir + "/in").c_str());
         unlink((controlDir + "/out").c_str());

@@ -8,7 +8,7 @@ their buttons, the progress window. Plugging, faults and the flash check go to
 the emulator's control FIFOs. Expected texts come from the resource script.
 
     run_linux_e2e.py --emulator EMU --updater PROGRAM --screenshots DIR --work DIR
-                     [--only NAME[:LANG]]... [--except NAME[:LANG]]...
+                     [--scenarios TABLE] [--only NAME[:LANG]]... [--except NAME[:LANG]]...
 
 Exit code 0 when every scenario passed, 1 when any did not (a scenario ends at
 its first mismatch, the others still run), 77 without an X display (skipped).
@@ -54,6 +54,12 @@ PROGRESS_TITLE = IDS["IDS_PROGRESS_TITLE"]
 PANE, UPDATE, CLOSE = IDS["IDC_STATUS_PANE"], IDS["IDC_UPDATE"], IDS["IDC_CLOSE"]
 CAPTIONS = {row: IDS[f"IDC_ROW{row}_CAPTION"] for row in (1, 2, 3)}
 VALUES = {row: IDS[f"IDC_ROW{row}_VALUE"] for row in (1, 2, 3)}
+LOGIND = "org.freedesktop.login1"
+PORTAL = "org.freedesktop.portal.Desktop"
+PORTAL_FLAGS = 1 | 2 | 4 | 8  # logout, user switch, suspend, idle
+INHIBITED = ("shutdown:sleep:idle:handle-power-key:handle-suspend-key:handle-hibernate-key:"
+             "handle-lid-switch")
+GUARD_REASON = IDS["IDS_UPDATE_GUARD_REASON"]
 BUTTONS = {"ok": {"OK"}, "cancel": {"Cancel", "Abbrechen"}, "yes": {"Yes", "Ja"},
            "no": {"No", "Nein"}}
 
@@ -95,7 +101,9 @@ class Emulator:
         command = [args.emulator]
         for option in scenario["unit"]:
             command += ["--unit", option]
-        command += ["--control", self.control, "--log", self.log, "--", args.updater]
+        self.flash_at_end = os.path.join(work, "flash-at-end.bin")
+        command += ["--control", self.control, "--log", self.log,
+                    "--flash-at-end", self.flash_at_end, "--", args.updater]
         self.process = subprocess.Popen(command, env=env)
         self.link = ControlLink(self.control, alive=lambda: self.process.poll() is None)
 
@@ -121,6 +129,108 @@ class Emulator:
                     self.process.kill()
                     self.process.wait()
         self.link.close()
+
+
+class SystemBus:
+    """A private bus standing in for the system bus, with python3-dbusmock's
+    logind on it unless the scenario wants none."""
+
+    def __init__(self, work, logind):
+        self.processes = []
+        daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                  stdout=subprocess.PIPE, text=True)
+        self.processes.append(daemon)
+        self.address = daemon.stdout.readline().strip()
+        from gi.repository import Gio
+        self.bus = Gio.DBusConnection.new_for_address_sync(
+            self.address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+            | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+        if logind:
+            log = open(os.path.join(work, "logind.log"), "w")
+            self.processes.append(subprocess.Popen(
+                [sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
+                env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.address),
+                stdout=log, stderr=subprocess.STDOUT))
+            wait_for("logind on the private system bus",
+                     lambda: (self.has_owner(LOGIND), None), DEFAULT_WAIT_S)
+
+    def has_owner(self, name):
+        from gi.repository import GLib
+        reply = self.bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus", "NameHasOwner",
+                                   GLib.Variant("(s)", (name,)), GLib.VariantType.new("(b)"),
+                                   0, 5000, None)
+        return reply.unpack()[0]
+
+    def inhibitors(self):
+        from gi.repository import GLib
+        reply = self.bus.call_sync(LOGIND, "/org/freedesktop/login1",
+                                   "org.freedesktop.login1.Manager", "ListInhibitors", None,
+                                   GLib.VariantType.new("(a(ssssuu))"), 0, 5000, None)
+        return reply.unpack()[0]
+
+    def stop(self):
+        self.bus.close_sync(None)
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+class DesktopPortal:
+    """A stand-in for the desktop portal's Inhibit on the session bus
+    (python3-dbusmock), which notes the requests and their closing."""
+
+    PATH = "/org/freedesktop/portal/desktop"
+    REQUEST = "/org/freedesktop/portal/desktop/request/vespra"
+    MOCK = "org.freedesktop.DBus.Mock"
+
+    def __init__(self, work):
+        from gi.repository import Gio, GLib
+        log = open(os.path.join(work, "portal.log"), "w")
+        self.process = subprocess.Popen(
+            [sys.executable, "-m", "dbusmock", "--session", PORTAL, self.PATH,
+             "org.freedesktop.portal.Inhibit"], stdout=log, stderr=subprocess.STDOUT)
+        self.bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        wait_for("the desktop portal on the session bus",
+                 lambda: (self.registered(), None), DEFAULT_WAIT_S)
+        self.mock(self.PATH, "AddMethod",
+                  GLib.Variant("(sssss)", ("org.freedesktop.portal.Inhibit", "Inhibit", "sua{sv}",
+                                           "o", f"ret = dbus.ObjectPath('{self.REQUEST}')")))
+        self.mock(self.PATH, "AddObject",
+                  GLib.Variant("(ssa{sv}a(ssss))", (self.REQUEST, "org.freedesktop.portal.Request",
+                                                    {}, [("Close", "", "", "")])))
+
+    def registered(self):
+        from gi.repository import GLib
+        reply = self.bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus", "NameHasOwner",
+                                   GLib.Variant("(s)", (PORTAL,)), GLib.VariantType.new("(b)"),
+                                   0, 5000, None)
+        return reply.unpack()[0]
+
+    def mock(self, path, method, arguments=None, reply_type=None):
+        from gi.repository import GLib
+        reply = self.bus.call_sync(PORTAL, path, self.MOCK, method, arguments,
+                                   GLib.VariantType.new(reply_type) if reply_type else None,
+                                   0, 5000, None)
+        return reply.unpack() if reply_type else None
+
+    def open_requests(self):
+        """The Inhibit calls not closed yet, each as (flags, reason)."""
+        calls = self.mock(self.PATH, "GetCalls", None, "(a(tsav))")[0]
+        inhibits = [(args[1], args[2].get("reason")) for _, name, args in calls
+                    if name == "Inhibit"]
+        closes = [name for _, name, _ in self.mock(self.REQUEST, "GetCalls", None, "(a(tsav))")[0]
+                  if name == "Close"]
+        return inhibits[len(closes):]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
 
 
 def descends_from(pid, ancestor):
@@ -266,6 +376,24 @@ class Dialog:
         safe(lambda: item.do_action(0))
         return True
 
+    def process_id(self):
+        app = self.application()
+        return safe(app.get_process_id) if app is not None else None
+
+    def send_keys(self, keys):
+        """Keys sent to the main dialog's window through the X server."""
+        window = self.main_dialog()
+        title = safe(window.get_name) if window is not None else None
+        pid = self.process_id()
+        if not title or not pid:
+            return False
+        found = subprocess.run(["xdotool", "search", "--all", "--pid", str(pid), "--name",
+                                "^" + re.escape(title) + "$"],
+                               capture_output=True, text=True).stdout.split()
+        for window_id in found:
+            subprocess.run(["xdotool", "key", "--window", window_id] + keys, check=False)
+        return bool(found)
+
     def window_titled(self, title):
         return any(safe(window.get_name) == title for window in self.windows())
 
@@ -295,7 +423,18 @@ class Run:
         self.scenario = scenario
         self.lang = scenario["lang"]
         self.work = work
-        self.unit = Emulator(args, scenario, work, env)
+        logind = not any(words[:2] == ["system-bus", "no-logind"]
+                         for _, words in scenario["steps"])
+        self.system_bus = SystemBus(work, logind)
+        self.portal = None
+        env = dict(env, DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
+        try:
+            if any(words == ["desktop-portal"] for _, words in scenario["steps"]):
+                self.portal = DesktopPortal(work)
+            self.unit = Emulator(args, scenario, work, env)
+        except BaseException:
+            self.stop_buses()
+            raise
         self.atspi = atspi
         self.dialog = Dialog(atspi, self.unit.process.pid)
         self.copy = None
@@ -435,9 +574,54 @@ class Run:
                 raise Mismatch(f"flash holds the image\n  expected: ok match\n  found:    {reply}")
         elif kind == "shot":
             self.shot(words[1])
-        elif kind == "exit":
+        elif kind in ("system-bus", "desktop-portal"):
+            pass  # set up before the program started
+        elif kind == "portal-requests":
+            want = int(words[1])
+            found = self.wait(f"{want} open request(s) to the desktop portal",
+                              lambda: (lambda r: (len(r) == want, r))(self.portal.open_requests()),
+                              DEFAULT_WAIT_S)
+            expected = (PORTAL_FLAGS, self.string(str(GUARD_REASON)))
+            for request in found:
+                if tuple(request) != expected:
+                    raise Mismatch(f"portal request\n  expected: {expected!r}\n"
+                                   f"  found:    {tuple(request)!r}")
+        elif kind == "inhibitors":
+            want = int(words[1])
+            found = self.wait(f"{want} inhibitor lock(s) on logind",
+                              lambda: (lambda i: (len(i) == want, i))(self.system_bus.inhibitors()),
+                              DEFAULT_WAIT_S)
+            why = self.string(str(GUARD_REASON))
+            for what, who, shown_why, mode, _, _ in found:
+                expected = (INHIBITED, "vespra-updater", why, "block")
+                if (what, who, shown_why, mode) != expected:
+                    raise Mismatch(f"inhibitor lock\n  expected: {expected!r}\n"
+                                   f"  found:    {(what, who, shown_why, mode)!r}")
+        elif kind == "keys":
+            self.wait("the dialog's window on the X display",
+                      lambda: (dialog.send_keys(words[1:]), None), DEFAULT_WAIT_S)
+        elif kind == "settle":
+            time.sleep(float(words[1]))
+        elif kind == "signal":
+            pid = dialog.process_id()
+            if not pid:
+                raise Mismatch("no process to signal")
+            os.kill(pid, getattr(signal, "SIG" + words[1]))
+        elif kind == "flash-at-end":
+            with open(self.args.image, "rb") as source:
+                image = source.read()
             try:
-                code = self.unit.process.wait(timeout=DEFAULT_WAIT_S)
+                with open(self.unit.flash_at_end, "rb") as dump:
+                    flash = dump.read()
+            except OSError as problem:
+                raise Mismatch(f"the flash the emulator left: {problem}")
+            rest = flash[len(image):]
+            if flash[:len(image)] != image or rest.strip(b"\xff"):
+                raise Mismatch("the flash at the end does not hold the image alone")
+        elif kind in ("exit", "exit-within"):
+            wait_s = float(words[1]) if kind == "exit-within" else DEFAULT_WAIT_S
+            try:
+                code = self.unit.process.wait(timeout=wait_s)
             except subprocess.TimeoutExpired:
                 raise Mismatch("the program did not end after Close")
             if code != 0:
@@ -481,6 +665,12 @@ class Run:
                     raise Mismatch(f"{where}: {' '.join(words)}\n  {mismatch}")
         finally:
             self.unit.stop()
+            self.stop_buses()
+
+    def stop_buses(self):
+        if self.portal is not None:
+            self.portal.stop()
+        self.system_bus.stop()
 
 
 def private_bus(argv):

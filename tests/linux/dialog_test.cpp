@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <csignal>
 #include <functional>
 #include <unistd.h>
 #include <vector>
@@ -24,8 +25,10 @@
 #include "app/linux/main_dialog_window.h"
 #include "app/linux/ui_port_qt.h"
 #include "app/linux/sim_panel.h"
+#include "app/linux/termination_signals.h"
 #include "app/main_dialog.h"
 #include "device/hid/clock_port.h"
+#include "device/command_reports.h"
 #include "device/hid/sim_world.h"
 #include "device/unit_connection.h"
 #include "res/resource_data.h"
@@ -502,6 +505,86 @@ class DialogTest : public QObject {
         QCOMPARE(finished.at(0).at(0).toInt(), 2);
         QVERIFY(!dialog->isVisible());
         QVERIFY(!UnitIsOpen());
+    }
+
+    // SIGTERM in the middle of an update is kept until the update is over; the
+    // dialog then ends as Close ends it, after the success text, or after the
+    // failure box has been answered.
+    void terminateSignalWaitsForTheUpdate_data() {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("success") << false;
+        QTest::newRow("failure") << true;
+    }
+    void terminateSignalWaitsForTheUpdate() {
+        QFETCH(bool, fails);
+        std::vector<uint8_t> image(48 * 4);
+        for (size_t i = 0; i < image.size(); ++i) {
+            image[i] = static_cast<uint8_t>(i * 5 + 3);
+        }
+        SetFirmwareImageForUpdate(image.data(), static_cast<uint32_t>(image.size()));
+        Start(true);
+        QVERIFY(InstallTerminationSignals(dialog));
+        if (fails) {
+            SimArmFault(0, CMD_WRITE_BLOCK, 3, SimFault::WriteFails);
+        }
+        QSignalSpy finished(dialog, &QDialog::finished);
+        QString paneAtTheEnd;
+        connect(dialog, &QDialog::finished, [&] { paneAtTheEnd = Text(IDC_STATUS_PANE); });
+        int finishedWhileFailureShown = -1;
+        std::vector<BoxSeen> boxes;
+        AnswerNextBox(QMessageBox::Ok, &boxes, [&] {
+            if (fails) {
+                AnswerNextBox(QMessageBox::Ok, &boxes,
+                              [&] { finishedWhileFailureShown = int(finished.count()); });
+            }
+        });
+        // Timers run in the update's pauses: this one in the erase's.
+        bool raisedInTheUpdate = false;
+        QTimer::singleShot(1500, dialog, [&] {
+            raisedInTheUpdate = dialog->commandRunning();
+            std::raise(SIGTERM);
+        });
+        QTest::mouseClick(dialog->control(IDC_UPDATE), Qt::LeftButton);
+
+        QVERIFY(raisedInTheUpdate);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), 2);
+        QVERIFY(!UnitIsOpen());
+        if (fails) {
+            QCOMPARE(boxes.size(), size_t(2));
+            QCOMPARE(boxes[1].caption, Table(IDS_UPDATE_FAILED_CAPTION));
+            QCOMPARE(finishedWhileFailureShown, 0);
+            QCOMPARE(paneAtTheEnd, Table(IDS_TRY_AGAIN));
+        } else {
+            QCOMPARE(boxes.size(), size_t(1));
+            QCOMPARE(paneAtTheEnd, Table(IDS_UPDATE_SUCCESSFUL));
+            const std::vector<uint8_t>& flash = SimGetInterface(0).controller.flash;
+            QVERIFY(std::equal(image.begin(), image.end(), flash.begin()));
+        }
+    }
+
+    // Outside an update a terminate signal ends the dialog at once, as Close does,
+    // also while a question is open (answered as its Escape would be).
+    void terminateSignalOutsideAnUpdateEndsAtOnce_data() {
+        QTest::addColumn<bool>("questionOpen");
+        QTest::newRow("idle") << false;
+        QTest::newRow("confirmation open") << true;
+    }
+    void terminateSignalOutsideAnUpdateEndsAtOnce() {
+        QFETCH(bool, questionOpen);
+        Start(true);
+        QVERIFY(InstallTerminationSignals(dialog));
+        QSignalSpy finished(dialog, &QDialog::finished);
+        if (questionOpen) {
+            QTimer::singleShot(200, dialog, [] { std::raise(SIGTERM); });
+            QTest::mouseClick(dialog->control(IDC_UPDATE), Qt::LeftButton);
+        } else {
+            std::raise(SIGTERM);
+        }
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), 2);
+        QVERIFY(!UnitIsOpen());
+        QCOMPARE(SimGetInterface(0).controller.firmwareVersion, uint16_t(0x0304));
     }
 
     // A pause lasts its full length and keeps windows painted, but hands out no

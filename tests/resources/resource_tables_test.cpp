@@ -89,6 +89,9 @@ TEST(StringTable, KeepsWhitespaceLineBreaksAndSpecialLettersAsWritten) {
         {IDS_ADDRESS_NOT_SET, RES_LANG_GERMAN, u"Das Update wird abgebrochen", true},
         {IDS_TRY_AGAIN, RES_LANG_ENGLISH, u"please contact the TAVELIN Service", true},
         {IDS_APPLICATION_ERROR_CAPTION, RES_LANG_GERMAN, u"Fehler in der Anwendung", true},
+        {IDS_UPDATE_GUARD_REASON, RES_LANG_ENGLISH, u"Firmware update of the ESC in progress",
+         true},
+        {IDS_UPDATE_GUARD_REASON, RES_LANG_GERMAN, u"Firmware-Update des Reglers l\u00e4uft", true},
         {IDS_NODE_ACCESS_DENIED, RES_LANG_ENGLISH,
          u"the README section 'Access to the unit on "
          u"Linux' into /etc/udev/rules.d/70-vespra-updater.rules.",

@@ -43,11 +43,15 @@ std::string Hex(int64_t value) {
 } // namespace
 
 void RecordingUiReset() {
+    // The wire count comes from the test program's fixture, once for every reset.
+    std::function<int64_t()> wireRecords = std::move(g_ui.wireRecords);
     g_ui = RecordingUi{};
+    g_ui.wireRecords = std::move(wireRecords);
     g_ui.language = RES_LANG_ENGLISH;
     g_ui.dialogRect = UiRect{100, 100, 600, 500};
     g_ui.progressToCreate = RECORDING_PROGRESS_WINDOW;
     g_ui.progressAlive = false;
+    g_ui.guardHeld = false;
     g_ui.foreground = RECORDING_DIALOG_WINDOW;
     g_ui.image = ResFirmwareImageData();
     g_ui.imageSize = ResFirmwareImageSize();
@@ -62,6 +66,10 @@ void RecordingUiNoteSleep(uint32_t milliseconds) {
     if (g_ui.onSleep) {
         g_ui.onSleep(milliseconds);
     }
+}
+
+void RecordingUiNote(UiCall call, int64_t first, const char16_t* text) {
+    Record(call, {first}, text);
 }
 
 void RecordingUiSetImage(const uint8_t* image, uint32_t size) {
@@ -125,6 +133,10 @@ std::string DescribeUiRecord(const UiRecord& r) {
         return "image";
     case UiCall::Sleep:
         return "sleep " + n;
+    case UiCall::GuardTake:
+        return "guard take after " + n + " " + Utf8(r.text);
+    case UiCall::GuardRelease:
+        return "guard release after " + n;
     }
     return "?";
 }

@@ -1,7 +1,7 @@
 // The UI port of the core tests: records every UI call in order (with the
-// virtual clock's pauses among them), keeps control texts and enabled states,
-// answers message boxes from a script and can deliver device events while a box
-// is open, as a platform's modal loop does.
+// virtual clock's pauses and the update guard's calls among them), keeps control
+// texts and enabled states, answers message boxes from a script and can deliver
+// device events while a box is open, as a platform's modal loop does.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -30,11 +30,15 @@ enum class UiCall {
     Destroy,
     MapImage,
     Sleep,
+    GuardTake,    // the update guard taken (recording_update_guard.cpp)
+    GuardRelease, // the update guard released while held
 };
 
 struct UiRecord {
     UiCall call;
-    int64_t first = 0;  // control or string ID, window, style, position or milliseconds
+    // control or string ID, window, style, position, milliseconds, or for the
+    // guard the wire records logged before it
+    int64_t first = 0;
     int64_t second = 0; // enabled state, answer, or further numbers (progress geometry)
     int64_t third = 0;
     int64_t fourth = 0;
@@ -75,6 +79,12 @@ struct RecordingUi {
     // between two steps, or to change the last error during a pause).
     std::function<void(uint32_t)> onSleep;
 
+    // The update guard: whether it is held, and how many records the wire log
+    // holds (set by tests that run a unit), so that the guard's calls can be
+    // placed among the requests.
+    bool guardHeld;
+    std::function<int64_t()> wireRecords;
+
     const uint8_t* image; // served by UiMapFirmwareImage (default: the real image)
     uint32_t imageSize;
     uint8_t imageDigest[SHA256_DIGEST_BYTES]; // served by UiFirmwareImageDigest
@@ -86,6 +96,8 @@ extern RecordingUi g_ui;
 // the virtual clock's pauses routed into the log.
 void RecordingUiReset();
 void RecordingUiNoteSleep(uint32_t milliseconds);
+// Logs a call of a port beside the UI port (the update guard) among the UI calls.
+void RecordingUiNote(UiCall call, int64_t first, const char16_t* text = nullptr);
 // Serves image as the program's image, with its own digest as the recorded one;
 // bytes changed after this call make it an image that no longer matches.
 void RecordingUiSetImage(const uint8_t* image, uint32_t size);

@@ -1,6 +1,7 @@
 // The Windows platform layer under Wine: pauses that keep windows painted but let
-// nothing else through and set the progress bar's position, report I/O that is
-// whole and gives up in time, and the reading of device broadcasts.
+// nothing else through and set the progress bar's position, the update guard,
+// report I/O that is whole and gives up in time, and the reading of device
+// broadcasts.
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
@@ -16,6 +17,7 @@
 #include "device/hid/hid_port.h"
 #include "device/hid/clock_port.h"
 #include "update/ui_port.h"
+#include "update/update_guard_port.h"
 
 // What the UI port reads of the program: no module of resources and no main
 // dialog here, so a progress window has no owner.
@@ -30,6 +32,7 @@ namespace {
 struct WindowLog {
     int paints = 0;
     int keys = 0;
+    int clicks = 0;
     int userMessages = 0;
     int sentMessages = 0;
 };
@@ -47,7 +50,12 @@ LRESULT CALLBACK LoggingWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     }
     case WM_KEYDOWN:
+    case WM_CHAR:
         ++g_log.keys;
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_NCLBUTTONDOWN:
+        ++g_log.clicks;
         return 0;
     case WM_USER:
         ++g_log.userMessages;
@@ -112,6 +120,45 @@ TEST_F(PauseTest, RepaintsButHoldsBackInputPostedAndSentMessages) {
     EXPECT_EQ(g_log.keys, 1);
     EXPECT_EQ(g_log.userMessages, 1);
     EXPECT_EQ(g_log.sentMessages, 1);
+}
+
+// The update guard keeps the system from sleeping while it is held, and no longer
+// after its release. Input posted meanwhile is dropped when the message loop reads
+// it, input given after the release is not, and other posted and sent messages
+// wait for the loop; the release itself handles none. Wine refuses the shutdown
+// reason (and has no way to ask for it); that fails nothing.
+TEST_F(PauseTest, UpdateGuardKeepsTheSystemAwakeAndDropsTheInputGivenMeanwhile) {
+    const char16_t reason[] = u"Firmware update of the ESC in progress";
+    g_mainDialog = reinterpret_cast<UiWindow>(window_);
+    SetThreadExecutionState(ES_CONTINUOUS);
+
+    UpdateGuardTake(reason);
+    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    UpdateGuardRelease();
+
+    UpdateGuardTake(reason);
+    PostMessageW(window_, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(window_, WM_CHAR, VK_ESCAPE, 0);
+    PostMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PostMessageW(window_, WM_NCLBUTTONDOWN, HTNOWHERE, 0);
+    PostMessageW(window_, WM_USER, 0, 0);
+    std::thread sender([this] { SendMessageW(window_, SENT_FROM_OTHER_THREAD, 0, 0); });
+    Sleep(50);
+    UpdateGuardRelease();
+    EXPECT_EQ(g_log.sentMessages, 0);
+    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS), ES_CONTINUOUS);
+    UpdateGuardRelease(); // nothing held: nothing happens
+
+    Sleep(50);
+    PostMessageW(window_, WM_KEYDOWN, 'B', 0); // given after the update: delivered
+
+    DrainQueue();
+    sender.join();
+    EXPECT_EQ(g_log.keys, 1);
+    EXPECT_EQ(g_log.clicks, 0);
+    EXPECT_EQ(g_log.userMessages, 1);
+    EXPECT_EQ(g_log.sentMessages, 1);
+    g_mainDialog = 0;
 }
 
 TEST_F(PauseTest, PaintsWhatIsUncoveredWhileItWaits) {

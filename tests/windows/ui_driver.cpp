@@ -24,6 +24,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -860,6 +861,40 @@ void UnitStep(const ScenarioStep& step) {
     }
 }
 
+// Keys given while the update runs, as a user pressing them would: posted to a
+// control of the dialog, as if it had the focus (the dialog's loop turns them into
+// Cancel or the default button), and typed on the keyboard for whichever of the
+// program's windows has the focus. During the update that may be the progress
+// window, whose messages go with it when it is destroyed: the posted keys are the
+// ones sure to outlive the transfer.
+void KeysStep(HWND dialog, const ScenarioStep& step) {
+    const HWND close = Item(dialog, IDC_CLOSE);
+    const HWND target = close != nullptr ? close : dialog;
+    SetForegroundWindow(dialog);
+    DWORD foregroundPid = 0;
+    GetWindowThreadProcessId(GetForegroundWindow(), &foregroundPid);
+    for (size_t i = 1; i < step.words.size(); ++i) {
+        const std::string& name = step.words[i];
+        const WORD key = name == "Escape"   ? VK_ESCAPE
+                         : name == "Return" ? VK_RETURN
+                         : name == "space"  ? VK_SPACE
+                                            : 0;
+        if (!Check(key != 0, "unknown key %s", name.c_str())) {
+            continue;
+        }
+        PostMessageW(target, WM_KEYDOWN, key, 0x00010001);
+        PostMessageW(target, WM_KEYUP, key, 0xC0010001);
+        if (foregroundPid == g_pid) {
+            INPUT strokes[2] = {};
+            strokes[0].type = strokes[1].type = INPUT_KEYBOARD;
+            strokes[0].ki.wVk = strokes[1].ki.wVk = key;
+            strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
+            SendInput(2, strokes, sizeof(INPUT));
+        }
+    }
+    Note("keys given during the update (typed too: %s)", foregroundPid == g_pid ? "yes" : "no");
+}
+
 // Each run leaves one of the three ways: after an update by the caption's close box,
 // the German runs by Escape, the others by the button.
 CloseBy CloseWay() {
@@ -899,6 +934,12 @@ void RunStep(HWND dialog, const ScenarioStep& step) {
         ProgressStep(dialog);
     } else if (verb == "plug" || verb == "unplug" || verb == "fault" || verb == "flash") {
         UnitStep(step);
+    } else if (verb == "keys" && words.size() >= 2) {
+        KeysStep(dialog, step);
+    } else if (verb == "settle" && words.size() == 2) {
+        Sleep(DWORD(std::atof(words[1].c_str()) * 1000));
+    } else if (verb == "inhibitors" && words.size() == 2) {
+        Note("logind's inhibitor locks are checked by the Linux run");
     } else if (verb == "shot" && words.size() == 2) {
         Snapshot(words[1].c_str());
     } else if (verb == "exit" && words.size() == 1) {
