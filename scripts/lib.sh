@@ -12,6 +12,7 @@ BUILD_PACKAGES=(
     g++-mingw-w64-x86-64-posix wine wine64
     umockdev libumockdev-dev
     xvfb x11-utils xdotool imagemagick xauth python3-gi gir1.2-atspi-2.0 at-spi2-core dbus
+    python3-dbusmock
     weston qt6-wayland
     locales fonts-dejavu-core
     dpkg-dev lintian desktop-file-utils appstream

@@ -125,6 +125,12 @@ std::string DescribeUiRecord(const UiRecord& r) {
         return "image";
     case UiCall::Sleep:
         return "sleep " + n;
+    case UiCall::TaskbarProgress:
+        return "taskbar progress " + n;
+    case UiCall::TaskbarFailed:
+        return "taskbar failed " + Utf8(r.caption) + " " + Utf8(r.text);
+    case UiCall::TaskbarEnded:
+        return "taskbar ended " + Utf8(r.text);
     }
     return "?";
 }

@@ -1,4 +1,4 @@
-// The UI port of the core tests: records every UI call in order (with the
+// The UI port of the core tests: records every UI call (and taskbar call) in order (with the
 // virtual clock's pauses among them), keeps control texts and enabled states,
 // answers message boxes from a script and can deliver device events while a box
 // is open, as a platform's modal loop does.
@@ -30,6 +30,10 @@ enum class UiCall {
     Destroy,
     MapImage,
     Sleep,
+    // The taskbar port (recording_taskbar.cpp), in the same log.
+    TaskbarProgress,
+    TaskbarFailed,
+    TaskbarEnded,
 };
 
 struct UiRecord {
