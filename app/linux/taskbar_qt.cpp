@@ -83,7 +83,7 @@ void Announce(const QString& summary, const char16_t* text) {
     if (!BusReady()) {
         return;
     }
-    const QString name = dialog != nullptr ? dialog->windowTitle() : QString();
+    const QString name = dialog != nullptr ? dialog->windowTitle().trimmed() : QString();
     QDBusMessage call = QDBusMessage::createMethodCall(
         NOTIFICATIONS_SERVICE, NOTIFICATIONS_PATH, NOTIFICATIONS_SERVICE, QStringLiteral("Notify"));
     QVariantMap hints;
@@ -128,6 +128,6 @@ void TaskbarShowEnded(const char16_t* text) {
         {{QStringLiteral("progress-visible"), false}, {QStringLiteral("urgent"), false}});
     if (!ProgramInFront() && text != nullptr) {
         QWidget* dialog = CurrentMainDialog();
-        Announce(dialog != nullptr ? dialog->windowTitle() : QString(), text);
+        Announce(dialog != nullptr ? dialog->windowTitle().trimmed() : QString(), text);
     }
 }

@@ -443,6 +443,7 @@ class Run:
         self.unit = Emulator(args, scenario, work, env)
         self.dialog = Dialog(atspi, self.unit.process.pid)
         self.update_started = None
+        self.notifications_kept = False
         self.log_offset = 0
         self.figures = []
 
@@ -638,8 +639,9 @@ class Run:
                                f"  found:    {found[0][1]!r}")
             target = os.path.join(self.args.screenshots,
                                   f"{self.scenario['name']}-{self.lang}-notifications.log")
-            with open(target, "a", encoding="utf-8") as log:
+            with open(target, "a" if self.notifications_kept else "w", encoding="utf-8") as log:
                 log.write(desktop.daemon_extract())
+            self.notifications_kept = True
             print(f"  notifications: {found}; daemon log: {target}")
         else:
             raise SystemExit(f"unknown desktop step {' '.join(words)}")
