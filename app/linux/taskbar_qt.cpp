@@ -10,10 +10,10 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QVariantMap>
-
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaObject>
+#include <QVariantMap>
 
 #include "app/linux/main_dialog_window.h"
 #include "app/linux/taskbar_qt.h"
@@ -49,16 +49,37 @@ bool BusReady() {
     return named && QDBusConnection::sessionBus().isConnected();
 }
 
-// Sent and not waited for: the message is queued on the bus connection, so the
-// update's pauses stay as they are.
+// What the launcher entry is to show next, newest values first.
+QVariantMap g_entryToSend;
+bool g_entryPosted = false;
+
+// Even a signal that is only queued on the bus connection takes a fraction of a
+// millisecond to marshal and queue; posted, it goes out from the event handling
+// at the start of the pause after the block, inside the pause's length, as the
+// progress bar's value does. One post at a time is on its way; it sends the
+// newest values.
 void UpdateLauncherEntry(const QVariantMap& properties) {
     if (!BusReady()) {
         return;
     }
-    QDBusMessage signal =
-        QDBusMessage::createSignal(LAUNCHER_PATH, LAUNCHER_INTERFACE, QStringLiteral("Update"));
-    signal << LAUNCHER_APP_URI << properties;
-    QDBusConnection::sessionBus().send(signal);
+    for (auto property = properties.begin(); property != properties.end(); ++property) {
+        g_entryToSend.insert(property.key(), property.value());
+    }
+    if (g_entryPosted) {
+        return;
+    }
+    g_entryPosted = true;
+    QMetaObject::invokeMethod(
+        qApp,
+        [] {
+            g_entryPosted = false;
+            QDBusMessage signal = QDBusMessage::createSignal(LAUNCHER_PATH, LAUNCHER_INTERFACE,
+                                                             QStringLiteral("Update"));
+            signal << LAUNCHER_APP_URI << g_entryToSend;
+            g_entryToSend.clear();
+            QDBusConnection::sessionBus().send(signal);
+        },
+        Qt::QueuedConnection);
 }
 
 // The program's windows are in front when one of them (the dialog, the progress
