@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "app/linux/main_dialog_window.h"
+#include "app/linux/taskbar_qt.h"
 #include "update/ui_port.h"
 #include "app/linux/ui_port_qt.h"
 #include "device/hid/sim_world.h"
@@ -31,6 +32,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     InstallPlatformTranslations(RES_LANG_ENGLISH);
     ResetUnitConnection();
+    // As the program does: the launcher entry's updates go out during the
+    // update when a session bus is named (dbus-run-session).
+    ConnectTaskbar();
     SimReset();
     SimAddInterface(SimReadyUnit());
     MainDialogWindow dialog(RES_LANG_ENGLISH);

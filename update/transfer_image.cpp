@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "update/taskbar_port.h"
 #include "update/ui_port.h"
 #include "device/command_reports.h"
 #include "device/hid/clock_port.h"
@@ -58,6 +59,8 @@ TransferOutcome TransferImage(const uint8_t* image, uint32_t size) {
         CentredOrigin(dialog.top, dialog.bottom, PROGRESS_WINDOW_HEIGHT / 2), PROGRESS_WINDOW_WIDTH,
         PROGRESS_WINDOW_HEIGHT);
     UiSetProgressPosition(progress, 0);
+    uint32_t shownPosition = 0;
+    TaskbarShowProgress(shownPosition);
     UiRaiseWindow(g_mainDialog);
     UiRaiseWindow(progress);
 
@@ -85,7 +88,14 @@ TransferOutcome TransferImage(const uint8_t* image, uint32_t size) {
             UiDestroyWindow(progress);
             return {result, lastError};
         }
-        UiSetProgressPosition(progress, ProgressPosition(size - remaining, size));
+        const uint32_t position = ProgressPosition(size - remaining, size);
+        UiSetProgressPosition(progress, position);
+        // A hundred calls an update rather than one a block: the desktop's
+        // taskbar or dock is another process.
+        if (position != shownPosition) {
+            shownPosition = position;
+            TaskbarShowProgress(position);
+        }
         ApplyForegroundRule(progress, &remembered);
         PlatformSleep(STEP_PAUSE_MS);
     }

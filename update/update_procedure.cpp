@@ -7,6 +7,7 @@
 #include "device/hid/clock_port.h"
 
 #include "update/sha256.h"
+#include "update/taskbar_port.h"
 
 #include "update/ui_port.h"
 #include "app/version_panel.h"
@@ -93,6 +94,7 @@ void ReportSuccess() {
     char16_t text[TEXT_BUFFER_CHARS];
     UiLoadString(IDS_UPDATE_SUCCESSFUL, text, TEXT_BUFFER_CHARS);
     UiSetItemText(IDC_STATUS_PANE, text);
+    TaskbarShowEnded(text);
 }
 
 } // namespace
@@ -167,7 +169,11 @@ void ReportUpdateFailure(const char16_t* message, const char16_t* caption, int32
         WideAppend(text, TEXT_BUFFER_CHARS, u"\r\n");
         WideAppend(text, TEXT_BUFFER_CHARS, codeLine);
     }
+    // The box waits for the user, who may be looking elsewhere: the taskbar or
+    // dock shows the failure for as long as it is open.
+    TaskbarShowFailed(caption, text);
     UiMessageBox(text, caption, UI_MB_ICONERROR);
+    TaskbarShowEnded(nullptr);
 
     // Set after the box: a detection that ran while it was open must not have the
     // last word in the pane.

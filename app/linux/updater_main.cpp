@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/linux/main_dialog_window.h"
+#include "app/linux/taskbar_qt.h"
 #include "app/linux/termination_signals.h"
 #include "app/linux/ui_port_qt.h"
 #include "device/unit_connection.h"
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     const uint16_t language = ResLanguageFromEnvironment();
     InstallPlatformTranslations(language);
     ResetUnitConnection();
+    ConnectTaskbar();
 
     MainDialogWindow dialog(language);
     // As on Windows the dialog is set up before it is first shown; a failed set-up

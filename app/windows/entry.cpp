@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/windows/program_windows.h"
+#include "app/windows/taskbar_windows.h"
 #include "device/unit_connection.h"
 #include "res/resource_ids.h"
 
@@ -13,6 +14,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // its windows are repainted meanwhile and must not be swapped for a frozen ghost.
     DisableProcessWindowsGhosting();
     InitCommonControls();
+    StartTaskbar();
     g_moduleInstance = instance;
     PrepareDeviceBackend();
     ResetUnitConnection();

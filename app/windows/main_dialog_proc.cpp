@@ -11,6 +11,7 @@ extern "C" {
 #include "app/main_dialog.h"
 #include "app/windows/device_broadcast.h"
 #include "app/windows/program_windows.h"
+#include "app/windows/taskbar_windows.h"
 #include "res/resource_ids.h"
 
 namespace {
@@ -132,6 +133,12 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         }
         return FALSE;
     default:
+        // A registered message: no case label. Windows sends it once the
+        // dialog's taskbar button exists, and again after Explorer restarts.
+        if (message != 0 && message == TaskbarButtonCreatedMessage()) {
+            TaskbarButtonCreated(dialog);
+            return TRUE;
+        }
         return FALSE;
     }
 }

@@ -12,7 +12,12 @@ the emulator's control FIFOs. Expected texts come from the resource script.
 
 Exit code 0 when every scenario passed, 1 when any did not (a scenario ends at
 its first mismatch, the others still run), 77 without an X display (skipped).
-E2E_WAIT_S shortens or lengthens the default wait of 20 s."""
+E2E_WAIT_S shortens or lengthens the default wait of 20 s.
+
+The session bus of the run also carries what the updater shows outside its
+windows: a bus monitor records the launcher-entry signals and notification
+requests, and a mock notification daemon answers them and keeps a log, which the
+"desktop" steps read and which lands beside the screenshots."""
 import argparse
 import os
 import re
@@ -415,9 +420,151 @@ def wait_for(what, probe, wait_s, process=None, poll_s=POLL_S):
         time.sleep(poll_s)
 
 
+LAUNCHER_INTERFACE = "com.canonical.Unity.LauncherEntry"
+LAUNCHER_APP_URI = "application://vespra-updater.desktop"
+NOTIFICATIONS = "org.freedesktop.Notifications"
+# How long "no notification" is watched for after the outcome is on screen.
+QUIET_S = 2.0
+
+
+def bus_messages(text):
+    """The messages of a dbus-monitor log: (header line, body lines) each."""
+    messages = []
+    for line in text.splitlines():
+        if line and not line.startswith(" "):
+            messages.append((line, []))
+        elif messages:
+            messages[-1][1].append(line.strip())
+    return messages
+
+
+def bus_values(body):
+    """The basic values of a message body in order, as Python values: strings,
+    numbers and booleans; containers are flattened."""
+    values = []
+    for line in body:
+        found = re.match(r'(?:variant\s+)?(string|double|boolean|uint32|int32|byte)\s+(.*)$',
+                         line)
+        if not found:
+            continue
+        kind, text = found.groups()
+        if kind == "string":
+            values.append(text[1:-1] if text.startswith('"') else text)
+        elif kind == "double":
+            values.append(float(text))
+        elif kind == "boolean":
+            values.append(text == "true")
+        else:
+            values.append(int(text))
+    return values
+
+
+class Desktop:
+    """The session bus as a desktop shell would see the updater: its launcher
+    entry and its notifications, from a bus monitor, with a mock notification
+    daemon answering them; and the X input focus, moved as a user moves it."""
+
+    def __init__(self, work):
+        self.monitor_log = os.path.join(work, "desktop-bus.log")
+        self.daemon_log = os.path.join(work, "notification-daemon.log")
+        self.monitor = subprocess.Popen(
+            ["dbus-monitor", "--session",
+             f"type='signal',interface='{LAUNCHER_INTERFACE}'",
+             f"type='method_call',interface='{NOTIFICATIONS}',member='Notify'"],
+            stdout=open(self.monitor_log, "w"), stderr=subprocess.DEVNULL)
+        self.daemon = subprocess.Popen(
+            ["/usr/bin/python3", "-m", "dbusmock", "--session", "--template",
+             "notification_daemon", "--logfile", self.daemon_log],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.mark()
+        wait_for("the notification daemon on the session bus", self.daemon_ready, DEFAULT_WAIT_S)
+
+    def daemon_ready(self):
+        names = subprocess.run(
+            ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+             "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"],
+            capture_output=True, text=True).stdout
+        return f'"{NOTIFICATIONS}"' in names, None
+
+    def mark(self):
+        """What the bus carried before this point is not looked at again."""
+        self.monitor_from = os.path.getsize(self.monitor_log)
+        self.daemon_from = (os.path.getsize(self.daemon_log)
+                            if os.path.exists(self.daemon_log) else 0)
+
+    def since_mark(self):
+        with open(self.monitor_log, encoding="utf-8", errors="replace") as log:
+            log.seek(self.monitor_from)
+            return bus_messages(log.read())
+
+    def launcher_updates(self):
+        """The properties of each launcher-entry update since the mark."""
+        updates = []
+        for header, body in self.since_mark():
+            if f"interface={LAUNCHER_INTERFACE}" not in header or "member=Update" not in header:
+                continue
+            values = bus_values(body)
+            if not values or values[0] != LAUNCHER_APP_URI:
+                raise Mismatch(f"launcher entry update for {values[:1]!r}")
+            updates.append(dict(zip(values[1::2], values[2::2])))
+        return updates
+
+    def notifications(self):
+        """(summary, body) of each notification request since the mark."""
+        found = []
+        for header, body in self.since_mark():
+            if "member=Notify" in header:
+                values = bus_values(body)
+                found.append((values[3], values[4]))
+        return found
+
+    def daemon_extract(self):
+        if not os.path.exists(self.daemon_log):
+            return ""
+        with open(self.daemon_log, encoding="utf-8", errors="replace") as log:
+            log.seek(self.daemon_from)
+            return log.read()
+
+    def focus(self, window_id):
+        result = subprocess.run(["xdotool", "windowfocus", str(window_id)],
+                                capture_output=True, text=True)
+        if result.returncode != 0:
+            raise Mismatch(f"xdotool windowfocus {window_id}: {result.stderr.strip()}")
+
+    def stop(self):
+        for process in (self.monitor, self.daemon):
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def x_window_of(pid, title):
+    """The X window of the program with this process and window title."""
+    listed = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(pid),
+                             "--name", "."], capture_output=True, text=True).stdout.split()
+    for window in listed:
+        name = subprocess.run(["xdotool", "getwindowname", window], capture_output=True,
+                              text=True).stdout.rstrip("\n")
+        if name == title:
+            return window
+    return None
+
+
+def x_root_window():
+    info = subprocess.run(["xwininfo", "-root"], capture_output=True, text=True).stdout
+    found = re.search(r"Window id: (0x[0-9a-f]+)", info)
+    if not found:
+        raise Mismatch("xwininfo -root names no root window")
+    return found.group(1)
+
+
 class Run:
-    def __init__(self, args, strings, model, scenario, work, env, atspi):
+    def __init__(self, args, strings, model, scenario, work, env, atspi, desktop):
         self.args = args
+        self.desktop = desktop
         self.strings = strings
         self.model = model
         self.scenario = scenario
@@ -440,6 +587,7 @@ class Run:
         self.copy = None
         self.copy_pid = None
         self.update_started = None
+        self.notifications_kept = False
         self.log_offset = 0
         self.figures = []
 
@@ -618,6 +766,8 @@ class Run:
             rest = flash[len(image):]
             if flash[:len(image)] != image or rest.strip(b"\xff"):
                 raise Mismatch("the flash at the end does not hold the image alone")
+        elif kind == "desktop":
+            self.desktop_step(words[1:])
         elif kind in ("exit", "exit-within"):
             wait_s = float(words[1]) if kind == "exit-within" else DEFAULT_WAIT_S
             try:
@@ -629,7 +779,88 @@ class Run:
         else:
             raise SystemExit(f"unknown step {kind}")
 
+    def dialog_active(self):
+        window = self.dialog.main_dialog()
+        states = safe(window.get_state_set) if window is not None else None
+        return None if states is None else states.contains(self.dialog.atspi.StateType.ACTIVE)
+
+    def desktop_step(self, words):
+        desktop = self.desktop
+        if words[:1] == ["focus"]:
+            # As a user clicks another program's window, or the dialog: the X
+            # input focus moves, and the program sees its dialog become active
+            # or not.
+            want = words[1] == "dialog"
+            if want:
+                window = self.dialog.main_dialog()
+                pid = safe(self.dialog.application().get_process_id)
+                title = safe(window.get_name) if window is not None else None
+                target = x_window_of(pid, title) if pid and title else None
+                if target is None:
+                    raise Mismatch(f"no X window titled {title!r} of process {pid}")
+            else:
+                target = x_root_window()
+            desktop.focus(target)
+            self.wait(f"dialog active: {want}",
+                     lambda: (lambda a: (a == want, a))(self.dialog_active()), DEFAULT_WAIT_S)
+        elif words[:2] == ["launcher", "complete"]:
+            # Rising to the whole, then hidden, never marked urgent.
+            def probe():
+                updates = desktop.launcher_updates()
+                return bool(updates) and updates[-1].get("progress-visible") is False, updates
+            updates = self.wait("launcher entry: progress hidden at the end", probe,
+                                DEFAULT_WAIT_S)
+            progress = [u["progress"] for u in updates if "progress" in u]
+            if not progress or progress != sorted(progress) or progress[-1] != 1.0:
+                raise Mismatch(f"launcher progress rising to 1.0\n  found: {progress}")
+            if len(progress) != len(set(progress)) or len(progress) != 101:
+                raise Mismatch(f"launcher progress 0.0 to 1.0 once each\n  found: {progress}")
+            if any(u.get("urgent") for u in updates):
+                raise Mismatch("launcher entry marked urgent in a successful update")
+            print(f"  launcher entry: {len(progress)} positions from {progress[0]} to "
+                  f"{progress[-1]}, then progress-visible false")
+        elif words[:2] == ["launcher", "urgent"]:
+            def probe():
+                updates = desktop.launcher_updates()
+                return any(u.get("urgent") is True for u in updates), updates
+            updates = self.wait("launcher entry: urgent", probe, DEFAULT_WAIT_S)
+            progress = [u["progress"] for u in updates if "progress" in u]
+            if not progress or progress != sorted(progress) or progress[-1] >= 1.0:
+                raise Mismatch(f"launcher progress rising, short of 1.0\n  found: {progress}")
+            print(f"  launcher entry: progress to {progress[-1]}, then urgent")
+        elif words[:1] == ["notifications"]:
+            count = int(words[1])
+            expected = self.string(words[2]) if len(words) > 2 else None
+
+            def probe():
+                found = desktop.notifications()
+                return len(found) >= max(count, 1), found
+            if count == 0:
+                # Nothing may come: watched for a while after the outcome.
+                time.sleep(QUIET_S)
+                found = desktop.notifications()
+            else:
+                found = self.wait(f"{count} notification(s)", probe, DEFAULT_WAIT_S)
+                time.sleep(QUIET_S)
+                found = desktop.notifications()
+            if len(found) != count:
+                raise Mismatch(f"notifications\n  expected: {count}\n  found:    {found}")
+            if expected is not None and not screen_text(found[0][1]).startswith(
+                    screen_text(expected)):
+                raise Mismatch(f"notification text\n  expected: {expected!r}\n"
+                               f"  found:    {found[0][1]!r}")
+            target = os.path.join(self.args.screenshots,
+                                  f"{self.scenario['name']}-{self.lang}-notifications.log")
+            with open(target, "a" if self.notifications_kept else "w", encoding="utf-8") as log:
+                log.write(desktop.daemon_extract())
+            self.notifications_kept = True
+            print(f"  notifications: {found}; daemon log: {target}")
+        else:
+            raise SystemExit(f"unknown desktop step {' '.join(words)}")
+
     def mark_update_start(self):
+        if self.desktop is not None:
+            self.desktop.mark()
         reply = self.unit.command("stats-reset")
         if reply != "ok":
             raise Mismatch(f"emulator: stats-reset\n  found: {reply}")
@@ -815,6 +1046,8 @@ def main(argv):
             print("no scenario matches", args.only)
             return 1
     os.makedirs(args.screenshots, exist_ok=True)
+    os.makedirs(args.work, exist_ok=True)
+    desktop = Desktop(args.work)
     failed = []
     for scenario in scenarios:
         label = f"{scenario['name']} ({scenario['lang']})"
@@ -829,7 +1062,7 @@ def main(argv):
         env.pop("AT_SPI_BUS_ADDRESS", None)
         print(f"== {label}", flush=True)
         started = time.monotonic()
-        run = Run(args, strings, model, scenario, work, env, Atspi)
+        run = Run(args, strings, model, scenario, work, env, Atspi, desktop)
         try:
             run.run()
             verdict = "passed"
@@ -840,6 +1073,7 @@ def main(argv):
         for figure in run.figures:
             print(f"  {figure}")
         print(f"  {verdict} in {time.monotonic() - started:.1f} s", flush=True)
+    desktop.stop()
     print(f"{len(scenarios) - len(failed)} of {len(scenarios)} scenarios passed"
           + (": failed " + ", ".join(failed) if failed else ""))
     return 1 if failed else 0

@@ -137,6 +137,12 @@ std::string DescribeUiRecord(const UiRecord& r) {
         return "guard take after " + n + " " + Utf8(r.text);
     case UiCall::GuardRelease:
         return "guard release after " + n;
+    case UiCall::TaskbarProgress:
+        return "taskbar progress " + n;
+    case UiCall::TaskbarFailed:
+        return "taskbar failed " + Utf8(r.caption) + " " + Utf8(r.text);
+    case UiCall::TaskbarEnded:
+        return "taskbar ended " + Utf8(r.text);
     }
     return "?";
 }

@@ -1,7 +1,7 @@
 // The UI port of the core tests: records every UI call in order (with the
-// virtual clock's pauses and the update guard's calls among them), keeps control
-// texts and enabled states, answers message boxes from a script and can deliver
-// device events while a box is open, as a platform's modal loop does.
+// virtual clock's pauses, the update guard's and the taskbar's calls among them),
+// keeps control texts and enabled states, answers message boxes from a script and
+// can deliver device events while a box is open, as a platform's modal loop does.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -32,6 +32,10 @@ enum class UiCall {
     Sleep,
     GuardTake,    // the update guard taken (recording_update_guard.cpp)
     GuardRelease, // the update guard released while held
+    // The taskbar port (recording_taskbar.cpp), in the same log.
+    TaskbarProgress,
+    TaskbarFailed,
+    TaskbarEnded,
 };
 
 struct UiRecord {

@@ -6,16 +6,22 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <shobjidl.h>
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "app/windows/device_broadcast.h"
+#include "app/windows/taskbar_windows.h"
 #include "device/hid/hid_port.h"
 #include "device/hid/clock_port.h"
+#include "update/taskbar_port.h"
 #include "update/ui_port.h"
 #include "update/update_guard_port.h"
 
@@ -231,6 +237,126 @@ TEST(ProgressPosition, IsSetByTheNextPause) {
     PlatformSleep(1);
     EXPECT_EQ(shown(second), 20);
     UiDestroyWindow(second);
+}
+
+// ---------------------------------------------------------------------------
+// The taskbar button
+
+// A taskbar list that writes down the calls the button would get.
+struct RecordingTaskbarList : ITaskbarList3 {
+    std::vector<std::string> calls;
+    HWND window = nullptr;
+    LONG references = 1;
+
+    void Note(HWND target, const std::string& call) {
+        calls.push_back(target == window ? call : call + " (another window)");
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++references); }
+    ULONG STDMETHODCALLTYPE Release() override { return ULONG(--references); }
+    HRESULT STDMETHODCALLTYPE HrInit() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE AddTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE DeleteTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ActivateTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND, WINBOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetProgressValue(HWND target, ULONGLONG done,
+                                               ULONGLONG total) override {
+        Note(target, "value " + std::to_string(done) + "/" + std::to_string(total));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetProgressState(HWND target, TBPFLAG state) override {
+        const char* names[] = {"none", "indeterminate", "normal", "?", "error"};
+        Note(target, std::string("state ") + (unsigned(state) <= 4 ? names[state] : "?"));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ThumbBarSetImageList(HWND, HIMAGELIST) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetOverlayIcon(HWND, HICON, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetThumbnailTooltip(HWND, LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return S_OK; }
+};
+
+// A failed update, then a whole one: the button's state and value in the order
+// the update reports them, error until the failure box is closed, none after.
+TEST(Taskbar, ShowsTheUpdateOnTheButtonInOrder) {
+    RecordingTaskbarList list;
+    list.window = reinterpret_cast<HWND>(0x1234);
+    AttachTaskbarList(list.window, &list);
+    EXPECT_EQ(list.references, 2);
+
+    TaskbarShowProgress(0);
+    TaskbarShowProgress(1);
+    TaskbarShowProgress(4);
+    TaskbarShowFailed(u"Update failed!", u"Error when writing");
+    TaskbarShowEnded(nullptr);
+    TaskbarShowProgress(0);
+    TaskbarShowProgress(99);
+    TaskbarShowProgress(100);
+    TaskbarShowEnded(u"The update was successful");
+
+    EXPECT_EQ(list.calls,
+              (std::vector<std::string>{"state normal", "value 0/100", "value 1/100", "value 4/100",
+                                        "state error", "state none", "state normal", "value 0/100",
+                                        "value 99/100", "value 100/100", "state none"}));
+    AttachTaskbarList(nullptr, nullptr);
+    EXPECT_EQ(list.references, 1);
+}
+
+LRESULT CALLBACK ButtonWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != 0 && message == TaskbarButtonCreatedMessage()) {
+        TaskbarButtonCreated(window);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Through the system's own taskbar list, once the button-created message comes:
+// Wine's accepts the calls and shows nothing; where there is none, the calls
+// change nothing and fail nothing.
+TEST(Taskbar, TheSystemsTaskbarListTakesTheCalls) {
+    StartTaskbar();
+    ASSERT_NE(TaskbarButtonCreatedMessage(), 0u);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = ButtonWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TaskbarTestWindow";
+    RegisterClassW(&windowClass);
+    const HWND window =
+        CreateWindowExW(0, L"TaskbarTestWindow", L"taskbar", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                        10, 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (window == nullptr) {
+        GTEST_SKIP() << "no display for windows";
+    }
+    SendMessageW(window, TaskbarButtonCreatedMessage(), 0, 0);
+    ITaskbarList3* probe = nullptr;
+    const HRESULT created = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_ITaskbarList3, reinterpret_cast<void**>(&probe));
+    if (SUCCEEDED(created)) {
+        probe->Release();
+    } else {
+        std::printf("no taskbar list here (0x%08lx): the calls go nowhere\n", created);
+    }
+    for (uint32_t position = 0; position <= 100; position += 10) {
+        TaskbarShowProgress(position);
+    }
+    TaskbarShowFailed(u"caption", u"text");
+    TaskbarShowEnded(nullptr);
+    TaskbarShowEnded(u"text");
+    AttachTaskbarList(nullptr, nullptr);
+    DestroyWindow(window);
 }
 
 // ---------------------------------------------------------------------------
