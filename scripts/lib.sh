@@ -81,14 +81,26 @@ install_run_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-install_missing_packages() {
+# Installs those of the packages named after the apt-get options (up to "--")
+# that are missing, saying which.
+install_packages() {
+    local options=()
+    while [ "$1" != "--" ]; do
+        options+=("$1")
+        shift
+    done
+    shift
     local missing
-    mapfile -t missing < <(missing_packages "${BUILD_PACKAGES[@]}")
+    mapfile -t missing < <(missing_packages "$@")
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}"
         as_root apt-get update -q
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${options[@]}" "${missing[@]}"
     fi
+}
+
+install_missing_packages() {
+    install_packages -- "${BUILD_PACKAGES[@]}"
     # German and English locales, so that LANG=de_DE.UTF-8 takes effect (Wine, Qt).
     if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$' || ! locale -a 2>/dev/null | grep -qi '^en_US\.utf8$'; then
         as_root sed -i -E 's/^# *(de_DE\.UTF-8 UTF-8)/\1/; s/^# *(en_US\.UTF-8 UTF-8)/\1/' /etc/locale.gen
@@ -191,11 +203,5 @@ stop_xvfb() {
 RELEASE_PACKAGES=(debhelper devscripts osslsigncode openssl python3-pefile)
 
 install_release_packages() {
-    local missing
-    mapfile -t missing < <(missing_packages "${RELEASE_PACKAGES[@]}")
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "Installing: ${missing[*]}"
-        as_root apt-get update -q
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-    fi
+    install_packages --no-install-recommends -- "${RELEASE_PACKAGES[@]}"
 }

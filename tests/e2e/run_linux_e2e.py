@@ -177,12 +177,7 @@ class SystemBus:
     def stop(self):
         self.bus.close_sync(None)
         for process in reversed(self.processes):
-            process.terminate()
-            try:
-                process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+            end_process(process)
 
 
 class DesktopPortal:
@@ -236,6 +231,16 @@ class DesktopPortal:
     def stop(self):
         self.process.terminate()
         self.process.wait()
+
+
+def end_process(process):
+    """Asks a helper process to end, and makes it end if it does not in 5 s."""
+    process.terminate()
+    try:
+        process.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
 
 def descends_from(pid, ancestor):
@@ -533,12 +538,7 @@ class Desktop:
 
     def stop(self):
         for process in (self.monitor, self.daemon):
-            process.terminate()
-            try:
-                process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+            end_process(process)
 
 
 def x_window_of(pid, title):
