@@ -13,7 +13,8 @@ import pefile
 # The DLLs every Windows installation has; anything else would have to ship
 # beside the .exe (libstdc++, libgcc, libssp, libwinpthread...).
 SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "hid.dll", "kernel32.dll",
-               "msimg32.dll", "msvcrt.dll", "setupapi.dll", "user32.dll", "winmm.dll"}
+               "msimg32.dll", "msvcrt.dll", "ole32.dll", "setupapi.dll", "user32.dll",
+               "winmm.dll"}
 TEXTS = ("CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
          "OriginalFilename", "ProductName", "ProductVersion")
 BLOCKS = ("040904b0", "040704b0")  # English and German, UTF-16
