@@ -10,12 +10,11 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDir>
-#include <QFileInfo>
 #include <QMetaObject>
 #include <QVariantMap>
 
 #include "app/linux/main_dialog_window.h"
+#include "app/linux/session_bus.h"
 #include "app/linux/taskbar_qt.h"
 
 namespace {
@@ -32,17 +31,6 @@ constexpr int NOTIFICATION_EXPIRY_DEFAULT = -1;
 // The notification this program showed last: a new one takes its place rather
 // than piling up beside it.
 uint g_lastNotification = 0;
-
-// The session bus, where the desktop names one. Left to find a bus by itself the
-// bus library would start one for the X display (autolaunch), a process that
-// outlives the program and that no desktop listens to.
-bool SessionBusNamed() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
-        return true;
-    }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo::exists(QDir(runtime).filePath(QStringLiteral("bus")));
-}
 
 bool BusReady() {
     static const bool named = SessionBusNamed();

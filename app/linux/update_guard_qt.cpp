@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "app/linux/session_bus.h"
 #include "app/linux/socket_hold.h"
 #include "app/linux/termination_signals.h"
 #include "update/ui_port.h"
@@ -68,10 +69,10 @@ void TakeLogindLock(const QString& reason) {
     }
 }
 
-// The session bus only where the session names one: an unnamed bus would be
-// searched for on the display, which may start a bus of its own.
+// The portal only where the session names a bus and the portal already runs on
+// it: asking would start either of them.
 bool PortalRuns(QDBusConnection* bus) {
-    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+    if (!SessionBusNamed()) {
         return false;
     }
     *bus = QDBusConnection::sessionBus();
